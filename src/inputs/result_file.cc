@@ -1,0 +1,135 @@
+// Header and step-block readers.
+#include "inputs/result_file.h"
+
+#include <algorithm>
+
+#include "records/binary_records.h"
+#include "records/failure.h"
+
+namespace inputs {
+namespace {
+
+using records::Channel;
+
+// Repeated groups are appended entry by entry as they arrive: the tables grow with the data the
+// record really holds, so a damaged count fails with 67 before anything is allocated by its size.
+std::int32_t read_count(Channel& result) {
+  records::begin_record(result, false);
+  std::int32_t count = 0;
+  records::take_int32(result, false, count);
+  records::end_record(result, false);
+  return count;
+}
+
+void read_node_table(Channel& result, ResultHeader& header) {
+  records::begin_record(result, false);
+  for (std::int32_t i = 0; i < header.nodes(); ++i) {
+    double a = 0, base = 0;
+    records::take_float64(result, false, a);
+    records::take_float64(result, false, base);
+    header.node_a.push_back(a);
+    header.node_base.push_back(base);
+  }
+  records::end_record(result, false);
+  header.node_a.resize(static_cast<std::size_t>(header.node_capacity()));
+  header.node_base.resize(static_cast<std::size_t>(header.node_capacity()));
+}
+
+void read_link_table(Channel& result, ResultHeader& header) {
+  records::begin_record(result, false);
+  for (std::int32_t j = 0; j < header.links(); ++j) {
+    for (auto& table : header.link_k) {
+      std::int32_t k = 0;
+      records::take_int32(result, false, k);
+      table.push_back(k);
+    }
+    double r = 0;
+    records::take_float64(result, false, r);
+    records::take_float64(result, false, r);
+  }
+  records::end_record(result, false);
+  for (auto& table : header.link_k) table.resize(static_cast<std::size_t>(header.link_capacity()));
+}
+
+// Copies p and q (node records) or va and vb (link records) of the picked entries. `stride` is
+// the bytes of one entry and `offset` where its first value starts. A record that comes whole
+// is read in place; one in pieces goes through the takes, entry by entry.
+void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::size_t offset,
+                std::span<const std::int32_t> picks, std::vector<double>& first,
+                std::vector<double>& second) {
+  records::begin_record(result, false);
+  if (count > 0) {
+    const std::span<const std::byte> window = records::record_window(result);
+    const std::size_t needed = stride * static_cast<std::size_t>(count);
+    if (!records::record_continued(result)) {
+      if (window.size() < needed) records::raise_failure(records::kTooMuchData, &result);
+      for (const std::int32_t i : picks) {
+        const std::byte* entry = window.data() + stride * static_cast<std::size_t>(i) + offset;
+        first[static_cast<std::size_t>(i)] = records::decode_f64(entry);
+        second[static_cast<std::size_t>(i)] = records::decode_f64(entry + 8);
+      }
+    } else {
+      for (std::int32_t i = 0; i < count; ++i) {
+        std::int32_t tag = 0;
+        if (offset == 4) records::take_int32(result, false, tag);
+        records::take_float64(result, false, first[static_cast<std::size_t>(i)]);
+        records::take_float64(result, false, second[static_cast<std::size_t>(i)]);
+      }
+    }
+  }
+  records::end_record(result, false);
+}
+
+std::vector<std::int32_t> picks_of(std::span<const std::int32_t> points, std::int32_t count) {
+  std::vector<std::int32_t> picks;
+  for (const std::int32_t v : points)
+    if (v > 0 && v <= count) picks.push_back(v - 1);
+  std::sort(picks.begin(), picks.end());
+  picks.erase(std::unique(picks.begin(), picks.end()), picks.end());
+  return picks;
+}
+
+}  // namespace
+
+ResultHeader read_result_header(Channel& result) {
+  ResultHeader header;
+  records::begin_record(result, false);
+  records::take_text(result, false, header.title.data(), header.title.size());
+  records::end_record(result, false);
+  header.node_count = read_count(result);
+  read_node_table(result, header);
+  header.link_count = read_count(result);
+  read_link_table(result, header);
+  return header;
+}
+
+void prepare_step_buffers(StepBuffers& buffers, const ResultHeader& header,
+                          std::span<const std::int32_t> node_points,
+                          std::span<const std::int32_t> link_points) {
+  // Sized by N and M, which the header's tables have already shown the file to hold.
+  buffers.p.assign(static_cast<std::size_t>(header.node_capacity()), 0.0);
+  buffers.q.assign(buffers.p.size(), 0.0);
+  buffers.va.assign(static_cast<std::size_t>(header.link_capacity()), 0.0);
+  buffers.vb.assign(buffers.va.size(), 0.0);
+  buffers.node_picks = picks_of(node_points, header.nodes());
+  buffers.link_picks = picks_of(link_points, header.links());
+}
+
+bool read_step_block(Channel& result, std::int32_t nodes, std::int32_t links,
+                     StepBuffers& buffers) {
+  using records::ReadStatus;
+  // Only the step head may meet the end of the file; a head cut inside its pieces is void.
+  if (records::begin_record(result, true) == ReadStatus::kEndOfFile) return false;
+  std::int32_t tag = 0;
+  double time = 0;
+  if (records::take_int32(result, true, tag) == ReadStatus::kEndOfFile ||
+      records::take_float64(result, true, time) == ReadStatus::kEndOfFile ||
+      records::end_record(result, true) == ReadStatus::kEndOfFile)
+    return false;
+  buffers.time = time;
+  read_pairs(result, nodes, 20, 4, buffers.node_picks, buffers.p, buffers.q);
+  read_pairs(result, links, 16, 0, buffers.link_picks, buffers.va, buffers.vb);
+  return true;
+}
+
+}  // namespace inputs

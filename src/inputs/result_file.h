@@ -1,0 +1,55 @@
+// The result file's content: a header of five records (title, node count, node table, link
+// count, link table), then blocks of three records per step (head, node step, link step).
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "records/channel.h"
+
+namespace inputs {
+
+// Node and link tables hold at least this many entries, and more when the file has more.
+inline constexpr std::int32_t kMinTableEntries = 50000;
+
+struct ResultHeader {
+  std::array<char, 80> title{};
+  std::int32_t node_count = 0;  // N as read; a negative N holds no entries
+  std::int32_t link_count = 0;  // M as read
+  // Node tables a and base, link tables k1 to k5: max(50000, N or M) entries, zero beyond N or M.
+  std::vector<double> node_a, node_base;
+  std::array<std::vector<std::int32_t>, 5> link_k;
+
+  std::int32_t nodes() const { return node_count > 0 ? node_count : 0; }
+  std::int32_t links() const { return link_count > 0 ? link_count : 0; }
+  std::int32_t node_capacity() const { return std::max(kMinTableEntries, node_count); }
+  std::int32_t link_capacity() const { return std::max(kMinTableEntries, link_count); }
+};
+
+// Reads the five header records.
+ResultHeader read_result_header(records::Channel& result);
+
+// The step buffers p, q (nodes) and va, vb (links). Only the entries named in the picks are
+// copied from a step's records (all of them when the records come in pieces); the rest keep
+// zero. Entries beyond N or M are never written.
+struct StepBuffers {
+  double time = 0;
+  std::vector<double> p, q, va, vb;
+  std::vector<std::int32_t> node_picks;  // 0-based, ascending, below N
+  std::vector<std::int32_t> link_picks;  // 0-based, ascending, below M
+};
+
+// Sizes the buffers for the header and sets which entries the step loop needs (1-based point
+// numbers; those of 0 or less or beyond N or M are left out).
+void prepare_step_buffers(StepBuffers& buffers, const ResultHeader& header,
+                          std::span<const std::int32_t> node_points,
+                          std::span<const std::int32_t> link_points);
+
+// Reads one step block; false when the file ends where a step head would start.
+bool read_step_block(records::Channel& result, std::int32_t nodes, std::int32_t links,
+                     StepBuffers& buffers);
+
+}  // namespace inputs

@@ -1,0 +1,20 @@
+// The program's entry: runs the dialogue and reports the failure that ended it, if any.
+#include <csignal>
+
+#include "driver/run.h"
+#include "records/failure.h"
+#include "records/interrupt.h"
+
+int main() {
+  records::install_interrupt_handler();
+  // A closed standard output must surface as a write failure, not kill the process silently.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    records::Console console = records::open_console();
+    driver::run(console);
+    return 0;
+  } catch (const records::Failure& failure) {
+    records::report_failure(failure, 2);
+    return failure.number();
+  }
+}

@@ -1,0 +1,157 @@
+// The record reader. Its read-ahead decides which cut records are the end of the file and which
+// are read errors, so Framing replays a buffer of 8192 bytes that grows to exactly L + 12 for a
+// longer record and is refilled with one read of everything it has room for. The real reads are
+// independent of that and as large as suits the machine.
+#include "records/binary_records.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include <sys/stat.h>
+
+#include "records/failure.h"
+
+namespace records {
+namespace {
+
+void refresh_size(Channel& channel) {
+  struct stat info {};
+  if (::fstat(channel.fd, &info) == 0)
+    channel.framing.known_size = static_cast<std::uint64_t>(info.st_size);
+}
+
+// One refill of the replayed read-ahead: it asks for as many bytes as the buffer has room for
+// and receives what the file holds beyond what is already buffered.
+std::uint64_t refill(Channel& channel) {
+  Framing& f = channel.framing;
+  const std::uint64_t unconsumed = f.filled - f.consumed;
+  if (static_cast<std::uint64_t>(f.capacity) <= unconsumed) return 0;
+  const std::uint64_t want = static_cast<std::uint64_t>(f.capacity) - unconsumed;
+  std::uint64_t held;  // file offset up to which the file has bytes
+  if (channel.regular_file) {
+    // A regular file holds what its size says: no need to read ahead to know that, and a
+    // damaged length never makes the reader fetch or allocate more than the file holds.
+    if (f.filled + want > f.known_size) refresh_size(channel);
+    held = std::max(f.known_size, channel.in.end_offset);
+  } else {
+    fill_to(channel, f.filled + want);
+    held = channel.in.end_offset;
+  }
+  const std::uint64_t available = held > f.filled ? held - f.filled : 0;
+  const std::uint64_t delivered = std::min(want, available);
+  f.filled += delivered;
+  return delivered;
+}
+
+// Makes the bytes [consumed, consumed + count) present in the input buffer; a file that shrank
+// under the reader is a read error.
+void need_bytes(Channel& channel, std::uint64_t count) {
+  const std::uint64_t target = channel.framing.consumed + count;
+  fill_to(channel, target);
+  if (channel.in.end_offset < target) raise_failure(kReadError, &channel);
+}
+
+// Fetches the next piece; false when the file has ended.
+bool fetch_piece(Channel& channel) {
+  Framing& f = channel.framing;
+  if (f.filled - f.consumed < 4) {
+    if (refill(channel) == 0 || f.filled - f.consumed < 4) return false;
+  }
+  need_bytes(channel, 4);
+  const std::int32_t marker = decode_i32(channel.in.at_offset(f.consumed));
+  f.continued = marker < 0;
+  const std::int64_t length = marker < 0 ? -static_cast<std::int64_t>(marker) : marker;
+  const std::uint64_t span = 8 + static_cast<std::uint64_t>(length);
+  if (f.filled - f.consumed < span) {
+    if (static_cast<std::int64_t>(span) > f.capacity) f.capacity = length + 12;
+    if (refill(channel) == 0) return false;
+    if (f.filled - f.consumed < span) raise_failure(kReadError, &channel);
+  }
+  need_bytes(channel, span);
+  f.window_begin = f.consumed + 4;
+  f.window_end = f.window_begin + static_cast<std::uint64_t>(length);
+  f.consumed += span;
+  // The buffer's unread part starts behind this piece; the window stays readable until the next
+  // fetch moves the buffer.
+  InputBuffer& in = channel.in;
+  in.begin = in.end - static_cast<std::size_t>(in.end_offset - f.consumed);
+  return true;
+}
+
+ReadStatus fetch_or_fail(Channel& channel, bool end_allowed) {
+  if (fetch_piece(channel)) return ReadStatus::kReady;
+  if (end_allowed) return ReadStatus::kEndOfFile;
+  raise_failure(kEndOfFile, &channel);
+}
+
+ReadStatus take_bytes(Channel& channel, bool end_allowed, std::byte* out, std::size_t count) {
+  Framing& f = channel.framing;
+  while (true) {
+    const std::size_t here =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, f.window_end - f.window_begin));
+    std::memcpy(out, channel.in.at_offset(f.window_begin), here);
+    f.window_begin += here;
+    out += here;
+    count -= here;
+    if (count == 0) return ReadStatus::kReady;
+    if (!f.continued) raise_failure(kTooMuchData, &channel);
+    if (fetch_or_fail(channel, end_allowed) == ReadStatus::kEndOfFile) return ReadStatus::kEndOfFile;
+  }
+}
+
+}  // namespace
+
+double decode_f64(const std::byte* b) {
+  const std::uint64_t bits = static_cast<std::uint64_t>(decode_u32(b)) |
+                             static_cast<std::uint64_t>(decode_u32(b + 4)) << 32;
+  return std::bit_cast<double>(bits);
+}
+
+ReadStatus begin_record(Channel& channel, bool end_allowed) {
+  return fetch_or_fail(channel, end_allowed);
+}
+
+ReadStatus take_int32(Channel& channel, bool end_allowed, std::int32_t& value) {
+  std::byte bytes[4];
+  if (take_bytes(channel, end_allowed, bytes, 4) == ReadStatus::kEndOfFile)
+    return ReadStatus::kEndOfFile;
+  value = decode_i32(bytes);
+  return ReadStatus::kReady;
+}
+
+ReadStatus take_float64(Channel& channel, bool end_allowed, double& value) {
+  std::byte bytes[8];
+  if (take_bytes(channel, end_allowed, bytes, 8) == ReadStatus::kEndOfFile)
+    return ReadStatus::kEndOfFile;
+  value = decode_f64(bytes);
+  return ReadStatus::kReady;
+}
+
+ReadStatus take_text(Channel& channel, bool end_allowed, char* text, std::size_t count) {
+  return take_bytes(channel, end_allowed, reinterpret_cast<std::byte*>(text), count);
+}
+
+ReadStatus end_record(Channel& channel, bool end_allowed) {
+  Framing& f = channel.framing;
+  f.window_begin = f.window_end;
+  while (f.continued)
+    if (fetch_or_fail(channel, end_allowed) == ReadStatus::kEndOfFile) return ReadStatus::kEndOfFile;
+  f.window_begin = f.window_end;
+  return ReadStatus::kReady;
+}
+
+std::span<const std::byte> record_window(const Channel& channel) {
+  const Framing& f = channel.framing;
+  return {channel.in.at_offset(f.window_begin),
+          static_cast<std::size_t>(f.window_end - f.window_begin)};
+}
+
+bool record_continued(const Channel& channel) { return channel.framing.continued; }
+
+void skip_in_window(Channel& channel, std::size_t count) {
+  Framing& f = channel.framing;
+  f.window_begin += std::min<std::uint64_t>(count, f.window_end - f.window_begin);
+}
+
+}  // namespace records

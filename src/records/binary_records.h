@@ -1,0 +1,44 @@
+// Reading length-framed binary records: a 4-byte little-endian length L (negative when a further
+// piece of the same record follows), L data bytes, and a 4-byte trailing length that is skipped.
+// One read is begin_record, any number of takes, and end_record.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "records/channel.h"
+
+namespace records {
+
+enum class ReadStatus { kReady, kEndOfFile };
+
+// Fetches the next record (its first piece) whole. Returns kEndOfFile only when the file has
+// ended and `end_allowed`; otherwise the end of the file ends the run with failure 24, and a
+// record cut short after a refill that delivered bytes with failure 39.
+ReadStatus begin_record(Channel& channel, bool end_allowed);
+
+// Each take delivers the next value of the record; a value may span pieces of a continued
+// record. kEndOfFile only when the file ends inside a continued record of an `end_allowed` read.
+ReadStatus take_int32(Channel& channel, bool end_allowed, std::int32_t& value);
+ReadStatus take_float64(Channel& channel, bool end_allowed, double& value);
+ReadStatus take_text(Channel& channel, bool end_allowed, char* text, std::size_t count);
+
+// Skips what the takes left of the record, including any further pieces.
+ReadStatus end_record(Channel& channel, bool end_allowed);
+
+// The current piece's data not yet taken, valid until the next fetch on the channel. When the
+// piece is not continued this is the rest of the whole record.
+std::span<const std::byte> record_window(const Channel& channel);
+bool record_continued(const Channel& channel);
+// Marks `count` bytes of the window as taken.
+void skip_in_window(Channel& channel, std::size_t count);
+
+// Little-endian decoding, whatever machine reads it.
+inline std::uint32_t decode_u32(const std::byte* b) {
+  return std::to_integer<std::uint32_t>(b[0]) | std::to_integer<std::uint32_t>(b[1]) << 8 |
+         std::to_integer<std::uint32_t>(b[2]) << 16 | std::to_integer<std::uint32_t>(b[3]) << 24;
+}
+inline std::int32_t decode_i32(const std::byte* b) { return static_cast<std::int32_t>(decode_u32(b)); }
+double decode_f64(const std::byte* b);
+
+}  // namespace records

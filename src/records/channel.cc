@@ -1,0 +1,220 @@
+// Opening, closing and the raw reads and writes of channels.
+#include "records/channel.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "records/failure.h"
+
+namespace records {
+namespace {
+
+constexpr std::size_t kMinInputCapacity = 1 << 16;
+// Large files are read in chunks of this size: few system calls, and the bytes that move when
+// the buffer is compacted are a small share of each chunk.
+constexpr std::size_t kLargeInputCapacity = 8 << 20;
+
+std::string_view trim(std::string_view name) {
+  while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
+  return name;
+}
+
+int open_failure_number(int error, OpenMode mode) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return mode == OpenMode::kMustExist ? kFileNotFound : kOpenFailure;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kPermissionDenied;
+    case ENAMETOOLONG:
+    case EINVAL:
+    case EILSEQ:
+      return kBadFileName;
+    case ENXIO:
+    case ENODEV:
+      return kNoSuchDevice;
+    default:
+      return kOpenFailure;
+  }
+}
+
+bool is_permission_refusal(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+void grow_input(Channel& channel, std::size_t needed) {
+  InputBuffer& in = channel.in;
+  std::size_t held = in.end - in.begin;
+  if (in.capacity >= needed && in.begin + needed <= in.capacity) return;
+  if (in.capacity >= needed) {  // room enough once the held bytes move to the front
+    std::memmove(in.data.get(), in.data.get() + in.begin, held);
+    in.begin = 0;
+    in.end = held;
+    return;
+  }
+  std::size_t capacity = std::max({needed + needed / 2, in.capacity * 2, kMinInputCapacity});
+  if (channel.regular_file && capacity < kLargeInputCapacity) capacity = kLargeInputCapacity;
+  std::unique_ptr<std::byte[]> data(new (std::nothrow) std::byte[capacity]);
+  if (!data) {
+    capacity = needed;
+    data.reset(new (std::nothrow) std::byte[capacity]);
+  }
+  if (!data) raise_failure(kNoBufferMemory, &channel);
+  if (held > 0) std::memcpy(data.get(), in.data.get() + in.begin, held);
+  in.data = std::move(data);
+  in.capacity = capacity;
+  in.begin = 0;
+  in.end = held;
+}
+
+}  // namespace
+
+Channel::Channel(Channel&& other) noexcept { *this = std::move(other); }
+
+Channel& Channel::operator=(Channel&& other) noexcept {
+  if (this != &other) {
+    if (owns_fd && fd >= 0) ::close(fd);
+    number = other.number;
+    path = std::move(other.path);
+    kind = other.kind;
+    fd = other.fd;
+    owns_fd = other.owns_fd;
+    regular_file = other.regular_file;
+    flush_each_statement = other.flush_each_statement;
+    in = std::move(other.in);
+    framing = other.framing;
+    out = std::move(other.out);
+    written = other.written;
+    cut_done = other.cut_done;
+    other.fd = -1;
+    other.owns_fd = false;
+  }
+  return *this;
+}
+
+Channel::~Channel() {
+  if (owns_fd && fd >= 0) ::close(fd);
+}
+
+std::string resolve_name(std::string_view name) {
+  std::string_view trimmed = trim(name);
+  if (trimmed.empty()) return std::string();
+  if (trimmed.front() == '/') return std::string(trimmed);
+  char cwd[PATH_MAX];
+  if (::getcwd(cwd, sizeof cwd) == nullptr) return std::string(trimmed);
+  std::string path = cwd;
+  if (path != "/") path += '/';
+  path += trimmed;
+  return path;
+}
+
+Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMode mode) {
+  Channel channel;
+  channel.number = number;
+  channel.kind = kind;
+  channel.path = resolve_name(name);
+  if (channel.path.empty()) raise_failure(kFileNotFound, &channel);
+  if (channel.path.find('\0') != std::string::npos) raise_failure(kBadFileName, &channel);
+
+  const int create = mode == OpenMode::kCreateIfMissing ? O_CREAT : 0;
+  int fd = ::open(channel.path.c_str(), O_RDWR | O_CLOEXEC | create, 0666);
+  int error = errno;
+  if (fd < 0 && is_permission_refusal(error)) {
+    // Reading is all that the inputs need; a series file refused here fails on its first write.
+    fd = ::open(channel.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) error = errno == ENOENT && create ? EACCES : errno;
+  }
+  if (fd < 0) {
+    const int failure = open_failure_number(error, mode);
+    raise_failure(failure, &channel, failure == kOpenFailure ? error : 0);
+  }
+  channel.fd = fd;
+  channel.owns_fd = true;
+  struct stat info {};
+  channel.regular_file = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (channel.regular_file) channel.framing.known_size = static_cast<std::uint64_t>(info.st_size);
+  return channel;
+}
+
+Channel adopt_descriptor(int number, std::string path, int fd, ChannelKind kind) {
+  Channel channel;
+  channel.number = number;
+  channel.path = std::move(path);
+  channel.fd = fd;
+  channel.kind = kind;
+  struct stat info {};
+  channel.regular_file = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  return channel;
+}
+
+void close_channel(Channel& channel) {
+  if (!channel.out.empty()) flush_output(channel);
+  if (channel.owns_fd && channel.fd >= 0) ::close(channel.fd);
+  channel.fd = -1;
+  channel.owns_fd = false;
+}
+
+void fill_to(Channel& channel, std::uint64_t target) {
+  InputBuffer& in = channel.in;
+  if (in.end_offset >= target) return;
+  if (channel.regular_file) {
+    struct stat info {};
+    if (::fstat(channel.fd, &info) == 0) {
+      const auto size = static_cast<std::uint64_t>(info.st_size);
+      channel.framing.known_size = size;
+      target = std::min(target, std::max(size, in.end_offset));
+      if (in.end_offset >= target) return;
+    }
+  }
+  const std::uint64_t needed = target - in.begin_offset();
+  if (needed > SIZE_MAX / 2) raise_failure(kNoBufferMemory, &channel);
+  grow_input(channel, static_cast<std::size_t>(needed));
+  while (in.end_offset < target) {
+    ssize_t got = ::read(channel.fd, in.data.get() + in.end, in.capacity - in.end);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      raise_failure(kReadError, &channel, errno);
+    }
+    if (got == 0) {
+      in.at_end = true;
+      return;
+    }
+    in.end += static_cast<std::size_t>(got);
+    in.end_offset += static_cast<std::uint64_t>(got);
+  }
+}
+
+void write_all(Channel& channel, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t done = ::write(channel.fd, bytes.data(), bytes.size());
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      raise_failure(kWriteError, &channel, errno);
+    }
+    if (done == 0) raise_failure(kWriteError, &channel, ENOSPC);
+    bytes.remove_prefix(static_cast<std::size_t>(done));
+    channel.written += static_cast<std::uint64_t>(done);
+  }
+}
+
+void flush_output(Channel& channel) {
+  if (channel.out.empty()) return;
+  write_all(channel, channel.out);
+  channel.out.clear();
+  if (!channel.cut_done && channel.regular_file) {
+    // An existing longer file must end up holding only what this run wrote.
+    if (::ftruncate(channel.fd, static_cast<off_t>(channel.written)) != 0)
+      raise_failure(kWriteError, &channel, errno);
+  }
+  channel.cut_done = true;
+}
+
+}  // namespace records

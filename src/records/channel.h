@@ -1,0 +1,101 @@
+// A channel is one open file or console stream of the run: its number and resolved path (which
+// failure reports show), its descriptor, and the buffers of whatever reads or writes it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace records {
+
+enum class ChannelKind { kBinary, kText };
+enum class OpenMode { kMustExist, kCreateIfMissing };
+
+inline constexpr int kResultChannel = 7;
+inline constexpr int kPointListChannel = 9;
+inline constexpr int kWorkListChannel = 98;
+inline constexpr int kConsoleOutputChannel = -1;
+inline constexpr int kConsoleInputChannel = -4;
+
+// Bytes read from the file: data_[begin_, end_) holds the file's bytes up to end_offset_.
+struct InputBuffer {
+  std::unique_ptr<std::byte[]> data;
+  std::size_t capacity = 0;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::uint64_t end_offset = 0;  // file offset of data[end]
+  bool at_end = false;           // the last read delivered nothing
+
+  std::uint64_t begin_offset() const { return end_offset - (end - begin); }
+  const std::byte* at_offset(std::uint64_t offset) const {
+    return data.get() + end - static_cast<std::size_t>(end_offset - offset);
+  }
+};
+
+// The read-ahead of the record framing. Which cut records count as the end of the file and which
+// as a read error depends on how much a fixed-size read-ahead buffer would hold at each refill;
+// these counters replay that buffer exactly (as file offsets), whatever sizes the real reads use.
+struct Framing {
+  std::int64_t capacity = 8192;
+  std::uint64_t filled = 0;    // file offset up to which the read-ahead holds bytes
+  std::uint64_t consumed = 0;  // file offset of the next unread record byte
+  std::uint64_t known_size = 0;
+  // The current piece's data, as file offsets.
+  std::uint64_t window_begin = 0;
+  std::uint64_t window_end = 0;
+  bool continued = false;
+};
+
+struct Channel {
+  Channel() = default;
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+  Channel(Channel&& other) noexcept;
+  Channel& operator=(Channel&& other) noexcept;
+  ~Channel();
+
+  int number = 0;
+  std::string path;
+  ChannelKind kind = ChannelKind::kText;
+  int fd = -1;
+  bool owns_fd = false;
+  bool regular_file = false;
+  // Console output goes out at the end of every statement; files gather output in `out`.
+  bool flush_each_statement = false;
+
+  InputBuffer in;
+  Framing framing;
+
+  std::string out;
+  std::uint64_t written = 0;
+  bool cut_done = false;  // the file was cut behind the first output written through it
+};
+
+// Resolves the fixed-width `name` (leading blanks, trailing blanks and NULs removed; made
+// absolute against the current directory) and opens it for reading and writing, or for reading
+// only when its permissions refuse writing.
+Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMode mode);
+
+// Writes out what the channel still holds and closes it.
+void close_channel(Channel& channel);
+
+// A channel over an already open descriptor that it does not own (the console streams).
+Channel adopt_descriptor(int number, std::string path, int fd, ChannelKind kind);
+
+// The name as opened: trimmed and made absolute ("" for an all-blank name).
+std::string resolve_name(std::string_view name);
+
+// Makes the file's bytes up to `target` (a file offset) readable from the input buffer, as far
+// as the file holds them; growing or refilling the buffer as needed. Never allocates beyond what
+// a regular file holds. A refused read ends the run with the read failure.
+void fill_to(Channel& channel, std::uint64_t target);
+
+// Writes `bytes` to the descriptor, all of them, or ends the run with the write failure.
+void write_all(Channel& channel, std::string_view bytes);
+
+// Writes out the gathered output; the first write of a file also cuts the file behind it.
+void flush_output(Channel& channel);
+
+}  // namespace records

@@ -1,0 +1,26 @@
+// The series CSV files: a header line of point numbers, then one row per stored step holding
+// the step's time and the values of the listed points.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace series {
+
+// Where a row's values stand in a series table: step s, point k, component c is at
+// table[s * step_stride + c * component_stride + k].
+struct SeriesColumns {
+  std::span<const double> table;
+  std::size_t step_stride;
+  std::size_t components;  // 1, or 2 for va and vb
+  std::size_t component_stride;
+};
+
+// Writes the file `name` on channel `number`: the header (each point number `components` times)
+// and one row per time. An existing file is replaced.
+void write_series_file(std::string_view name, int number, std::span<const std::int32_t> points,
+                       std::span<const double> times, const SeriesColumns& columns);
+
+}  // namespace series
