@@ -84,10 +84,10 @@ bool fast_round(double a, int count, DecimalDigits& out) {
   int scale = count - 1 - estimate;
   if (scale < kMinPower || scale > kMaxPower) return false;
   long double y = static_cast<long double>(a) * powers()(scale);
-  const long double low = static_cast<long double>(kPow10[count - 1]);
-  if (y < low) {
-    ++scale;
-    if (scale > kMaxPower) return false;
+  // The estimate is floor(log10(a)) or one less, so y lies in [10^(n-1), 10^(n+1)).
+  if (y >= static_cast<long double>(kPow10[count])) {
+    --scale;
+    if (scale < kMinPower) return false;
     y = static_cast<long double>(a) * powers()(scale);
   }
   long long nearest = __builtin_llrintl(y);

@@ -1,0 +1,147 @@
+// Header and step-block reading: table sizes, counts the records cannot hold, and the same
+// values whether a record comes whole or in pieces.
+#include "inputs/result_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "records/failure.h"
+#include "testing/test_files.h"
+
+namespace inputs {
+namespace {
+
+using testing_support::failure_of;
+using testing_support::frame;
+using testing_support::frame_with;
+using testing_support::le32;
+using testing_support::le64;
+
+std::string title() { return std::string(80, 'T'); }
+
+std::string header_bytes(std::int32_t n, std::int32_t m, int nodes_written, int links_written) {
+  std::string nodes, links;
+  for (int i = 1; i <= nodes_written; ++i) nodes += le64(0.5 * i) + le64(100.0 + i);
+  for (int j = 1; j <= links_written; ++j)
+    links += le32(j) + le32(-j) + le32(7) + le32(8) + le32(9) + le64(1.0) + le64(2.0);
+  return frame(title()) + frame(le32(n)) + frame(nodes) + frame(le32(m)) + frame(links);
+}
+
+std::string node_step(int n, int step) {
+  std::string bytes;
+  for (int i = 1; i <= n; ++i) bytes += le32(1000 + i) + le64(i + 0.25 * step) + le64(-0.5 * i);
+  return bytes;
+}
+
+std::string link_step(int m, int step) {
+  std::string bytes;
+  for (int j = 1; j <= m; ++j) bytes += le64(10.0 * j + step) + le64(-1.0 * j);
+  return bytes;
+}
+
+records::Channel result_over(const std::string& bytes) {
+  return testing_support::channel_over(bytes, records::ChannelKind::kBinary);
+}
+
+TEST(ReadResultHeader, FillsTablesOfAtLeast50000Entries) {
+  testing_support::TempDir dir;
+  records::Channel c = result_over(header_bytes(3, 2, 3, 2));
+  const ResultHeader h = read_result_header(c);
+  EXPECT_EQ(std::string(h.title.data(), 80), title());
+  EXPECT_EQ(h.node_count, 3);
+  EXPECT_EQ(h.link_count, 2);
+  EXPECT_EQ(h.node_base.size(), 50000u);
+  EXPECT_EQ(h.node_base[2], 103.0);
+  EXPECT_EQ(h.node_base[3], 0.0);
+  EXPECT_EQ(h.link_k[1][1], -2);
+  EXPECT_EQ(h.link_k[4].size(), 50000u);
+}
+
+TEST(ReadResultHeader, HandlesCountsOfEveryKind) {
+  testing_support::TempDir dir;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int failure;
+    std::size_t node_entries;
+  };
+  const Case cases[] = {
+      {"no nodes, no links", header_bytes(0, 0, 0, 0), 0, 50000},
+      {"negative counts read no entries", header_bytes(-5, -1, 0, 0), 0, 50000},
+      {"more than 50000 nodes", header_bytes(60000, 1, 60000, 1), 0, 60000},
+      {"a node table that cannot hold N", header_bytes(2000000000, 0, 2, 0), records::kTooMuchData, 0},
+      {"a link table that cannot hold M", header_bytes(1, 2000000000, 1, 3), records::kTooMuchData, 0},
+      {"header ends after the title", frame(title()), records::kEndOfFile, 0},
+      {"title of 79 bytes", frame(std::string(79, 'T')), records::kTooMuchData, 0},
+  };
+  for (const Case& c : cases) {
+    records::Channel channel = result_over(c.bytes);
+    ResultHeader h;
+    EXPECT_EQ(failure_of([&] { h = read_result_header(channel); }), c.failure) << c.name;
+    if (c.failure == 0) {
+      EXPECT_EQ(h.node_base.size(), c.node_entries) << c.name;
+    }
+  }
+}
+
+TEST(ReadStepBlock, GivesTheSameValuesWholeOrInPieces) {
+  testing_support::TempDir dir;
+  const int n = 5, m = 3;
+  const std::string whole = header_bytes(n, m, n, m) + frame(le32(1) + le64(60.0)) +
+                            frame(node_step(n, 1)) + frame(link_step(m, 1));
+  const std::string nodes = node_step(n, 1), links = link_step(m, 1);
+  // The node record in three pieces cut inside values; the step head in two.
+  const std::string pieces =
+      header_bytes(n, m, n, m) + frame_with(le32(1) + le64(60.0).substr(0, 2), -6, 6) +
+      frame(le64(60.0).substr(2)) + frame_with(nodes.substr(0, 13), -13, 13) +
+      frame_with(nodes.substr(13, 30), -30, -30) + frame(nodes.substr(43)) + frame(links);
+  for (const std::string* bytes : {&whole, &pieces}) {
+    records::Channel c = result_over(*bytes);
+    const ResultHeader h = read_result_header(c);
+    StepBuffers step;
+    const std::int32_t node_points[] = {5, 2, 0, 70000, 2};
+    const std::int32_t link_points[] = {3};
+    prepare_step_buffers(step, h, node_points, link_points);
+    ASSERT_TRUE(read_step_block(c, h.nodes(), h.links(), step));
+    EXPECT_EQ(step.time, 60.0);
+    EXPECT_EQ(step.p[4], 5.25);
+    EXPECT_EQ(step.q[1], -1.0);
+    EXPECT_EQ(step.va[2], 31.0);
+    EXPECT_EQ(step.vb[2], -3.0);
+    EXPECT_EQ(step.p[5], 0.0);
+    EXPECT_FALSE(read_step_block(c, h.nodes(), h.links(), step));
+  }
+}
+
+TEST(ReadStepBlock, FailsOnShortOrMissingRecords) {
+  testing_support::TempDir dir;
+  const int n = 2, m = 2;
+  const std::string head = frame(le32(1) + le64(0.0));
+  struct Case {
+    const char* name;
+    std::string steps;
+    int failure;
+  };
+  const Case cases[] = {
+      {"node record one byte short", head + frame(node_step(n, 0).substr(1)) + frame(link_step(m, 0)),
+       records::kTooMuchData},
+      {"link record 8 bytes short", head + frame(node_step(n, 0)) + frame(link_step(m, 0).substr(8)),
+       records::kTooMuchData},
+      {"file ends after the step head", head, records::kEndOfFile},
+      {"file ends after the node record", head + frame(node_step(n, 0)), records::kEndOfFile},
+      {"longer records are fine", head + frame(node_step(n, 0) + "xx") + frame(link_step(m, 0) + "y"), 0},
+  };
+  for (const Case& c : cases) {
+    records::Channel channel = result_over(header_bytes(n, m, n, m) + c.steps);
+    const ResultHeader h = read_result_header(channel);
+    StepBuffers step;
+    const std::int32_t points[] = {1, 2};
+    prepare_step_buffers(step, h, points, points);
+    EXPECT_EQ(failure_of([&] { read_step_block(channel, h.nodes(), h.links(), step); }), c.failure)
+        << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace inputs

@@ -1,0 +1,209 @@
+// The record reader: framing, continued records, and which cut records are the end of the file
+// (24, or end_of_file where allowed) and which are read errors (39).
+#include "records/binary_records.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "records/failure.h"
+#include "testing/test_files.h"
+
+namespace records {
+namespace {
+
+using testing_support::failure_of;
+using testing_support::frame;
+using testing_support::frame_with;
+using testing_support::le32;
+using testing_support::le64;
+
+Channel binary(const std::string& bytes) {
+  return testing_support::channel_over(bytes, ChannelKind::kBinary);
+}
+
+std::int32_t read_int_record(Channel& c) {
+  std::int32_t v = 0;
+  begin_record(c, false);
+  take_int32(c, false, v);
+  end_record(c, false);
+  return v;
+}
+
+TEST(BeginRecord, EndOfFileOutcomes) {
+  testing_support::TempDir dir;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool end_allowed;
+    int failure;  // 0: end_of_file returned
+  };
+  const std::string big(20000, 'x');
+  const Case cases[] = {
+      {"clean end", frame(le32(1)), true, 0},
+      {"clean end, no end allowed", frame(le32(1)), false, kEndOfFile},
+      {"one stray byte", frame(le32(1)) + "a", true, 0},
+      {"three stray bytes", frame(le32(1)) + "abc", true, 0},
+      {"three stray bytes, no end allowed", frame(le32(1)) + "abc", false, kEndOfFile},
+      // The whole small file is in the first read-ahead: the cut record is the end of the file.
+      {"cut record in a small file", frame(le32(1)) + le32(100) + "short", true, 0},
+      {"cut record in a small file, no end allowed", frame(le32(1)) + le32(100) + "short", false,
+       kEndOfFile},
+      // The cut record starts beyond the first 8192 bytes read: the refill delivers its
+      // remaining bytes, and the record is still short: a read error.
+      {"cut record past the read-ahead", frame(le32(1)) + frame(std::string(8000, 'y')) +
+                                             le32(5000) + std::string(400, 'z'),
+       true, kReadError},
+  };
+  for (const Case& c : cases) {
+    Channel channel = binary(c.bytes);
+    const int failure = failure_of([&] {
+      EXPECT_EQ(read_int_record(channel), 1) << c.name;
+      if (c.name == std::string("cut record past the read-ahead")) {
+        begin_record(channel, false);
+        end_record(channel, false);
+      }
+      EXPECT_EQ(begin_record(channel, c.end_allowed), ReadStatus::kEndOfFile) << c.name;
+    });
+    EXPECT_EQ(failure, c.failure) << c.name;
+  }
+}
+
+TEST(BeginRecord, ReadsRecordsOfEveryShape) {
+  testing_support::TempDir dir;
+  const std::string long_payload = std::string(10000, 'L') + le32(42);
+  const std::string bytes = frame_with(le32(7), 4, 99)   // trailing marker differs: ignored
+                            + frame("")                 // empty record
+                            + frame(std::string(100, 'T'))  // longer than the takes
+                            + frame(long_payload)          // grows the read-ahead
+                            + frame(le32(9));
+  Channel c = binary(bytes);
+  EXPECT_EQ(read_int_record(c), 7);
+  begin_record(c, false);  // a read with no take consumes the empty record
+  end_record(c, false);
+  char title[80];
+  begin_record(c, false);
+  take_text(c, false, title, 80);
+  end_record(c, false);
+  EXPECT_EQ(std::string(title, 80), std::string(80, 'T'));
+  begin_record(c, false);
+  char skip[10000];
+  take_text(c, false, skip, sizeof skip);
+  std::int32_t v = 0;
+  take_int32(c, false, v);
+  EXPECT_EQ(v, 42);
+  end_record(c, false);
+  EXPECT_EQ(read_int_record(c), 9);
+  EXPECT_EQ(begin_record(c, true), ReadStatus::kEndOfFile);
+}
+
+TEST(TakeValue, TooLittleDataIs67) {
+  testing_support::TempDir dir;
+  Channel empty = binary(frame(""));
+  EXPECT_EQ(failure_of([&] { read_int_record(empty); }), kTooMuchData);
+  Channel short_title = binary(frame(std::string(79, 'T')));
+  EXPECT_EQ(failure_of([&] {
+              char title[80];
+              begin_record(short_title, false);
+              take_text(short_title, false, title, 80);
+            }),
+            kTooMuchData);
+}
+
+TEST(ContinuedRecord, ValuesSpanPiecesAndEndRecordSkipsTheRest) {
+  testing_support::TempDir dir;
+  // A first piece of 12 bytes (int32 and float64) marked -12, then a last piece of 4 bytes.
+  const std::string first = le32(5) + le64(2.5);
+  const std::string pieces = frame_with(first, -12, 12) + frame_with("abcd", 4, -4);
+  {
+    Channel c = binary(pieces + frame(le32(77)));
+    std::int32_t i = 0;
+    double d = 0;
+    begin_record(c, false);
+    take_int32(c, false, i);
+    take_float64(c, false, d);
+    end_record(c, false);
+    EXPECT_EQ(i, 5);
+    EXPECT_EQ(d, 2.5);
+    EXPECT_EQ(read_int_record(c), 77);
+  }
+  {
+    Channel c = binary(pieces);
+    char text[16];
+    begin_record(c, false);
+    take_text(c, false, text, 16);
+    end_record(c, false);
+    EXPECT_EQ(std::string(text, 16), first + "abcd");
+  }
+  {
+    // A value split across the pieces' boundary.
+    Channel c = binary(frame_with(le64(6.25).substr(0, 3), -3, 3) + frame(le64(6.25).substr(3)));
+    double d = 0;
+    begin_record(c, false);
+    take_float64(c, false, d);
+    end_record(c, false);
+    EXPECT_EQ(d, 6.25);
+  }
+  {
+    // The file ends inside a continued record: end_of_file where allowed, else 24.
+    Channel c = binary(frame_with(le32(1), -4, 4));
+    std::int32_t i = 0;
+    double d = 0;
+    begin_record(c, true);
+    take_int32(c, true, i);
+    EXPECT_EQ(take_float64(c, true, d), ReadStatus::kEndOfFile);
+  }
+  {
+    Channel c = binary(frame_with(le32(1), -4, 4));
+    EXPECT_EQ(failure_of([&] {
+                begin_record(c, false);
+                end_record(c, false);
+              }),
+              kEndOfFile);
+  }
+}
+
+TEST(BeginRecord, DamagedLengthAllocatesNothingBeyondTheFile) {
+  testing_support::TempDir dir;
+  struct Case {
+    std::int32_t marker;
+    bool end_allowed;
+    int failure;
+  };
+  // Small files are wholly in the first read-ahead: a length past the end is the end of the file.
+  const Case cases[] = {{INT32_MAX, true, 0},  {INT32_MAX, false, kEndOfFile},
+                        {INT32_MIN, true, 0},  {-2000000000, false, kEndOfFile},
+                        {1 << 30, true, 0}};
+  for (const Case& c : cases) {
+    Channel channel = binary(frame(le32(1)) + le32(c.marker) + "some bytes");
+    read_int_record(channel);
+    const int failure = failure_of([&] {
+      EXPECT_EQ(begin_record(channel, c.end_allowed), ReadStatus::kEndOfFile);
+    });
+    EXPECT_EQ(failure, c.failure) << c.marker;
+    EXPECT_LT(channel.in.capacity, 64u << 20) << c.marker;
+  }
+  // Past the first read-ahead the refill delivers bytes and the record is still short: 39.
+  Channel channel = binary(frame(std::string(9000, 'x')) + le32(INT32_MAX) + std::string(100, 'y'));
+  begin_record(channel, false);
+  end_record(channel, false);
+  EXPECT_EQ(failure_of([&] { begin_record(channel, true); }), kReadError);
+  EXPECT_LT(channel.in.capacity, 64u << 20);
+}
+
+TEST(RecordWindow, ShowsTheWholeRecordWhenItComesInOnePiece) {
+  testing_support::TempDir dir;
+  Channel c = binary(frame("abcdef") + frame_with("ab", -2, 2) + frame("cd"));
+  begin_record(c, false);
+  EXPECT_FALSE(record_continued(c));
+  const auto window = record_window(c);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(window.data()), window.size()), "abcdef");
+  end_record(c, false);
+  begin_record(c, false);
+  EXPECT_TRUE(record_continued(c));
+  end_record(c, false);
+  EXPECT_EQ(begin_record(c, true), ReadStatus::kEndOfFile);
+}
+
+}  // namespace
+}  // namespace records

@@ -1,0 +1,50 @@
+// The series files: V pairs, continuation rows, and a file that is replaced.
+#include "series/series_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testing/test_files.h"
+
+namespace series {
+namespace {
+
+TEST(WriteSeriesFile, WritesTheHeaderAndOneRowPerStep) {
+  testing_support::TempDir dir;
+  testing_support::write_file("HTIME.CSV", std::string(5000, 'X'));
+  const std::int32_t points[] = {5, 17};
+  const double times[] = {0.0, 60.0};
+  // Two steps of an H table of limit 3 (one column unused).
+  const double table[] = {12.5, 13.25, -1, 12.75, 13.0, -1};
+  write_series_file("HTIME.CSV", 10, points, times, {table, 3, 1, 0});
+  EXPECT_EQ(testing_support::read_file("HTIME.CSV"),
+            ",       5,      17,\r\n"
+            "   0.0000000E+00,   1.25000E+01,   1.32500E+01,\r\n"
+            "   0.6000000E+02,   1.27500E+01,   1.30000E+01,\r\n");
+}
+
+TEST(WriteSeriesFile, PairsVaAndVbForLinks) {
+  testing_support::TempDir dir;
+  const std::int32_t points[] = {4, 0};
+  const double times[] = {1.0};
+  // V limit 2: step 0 holds va of points 1..2, then vb of points 1..2.
+  const double table[] = {1.5, 0.0, -2.5, 0.0};
+  write_series_file("VTIME.csv", 12, points, times, {table, 4, 2, 2});
+  EXPECT_EQ(testing_support::read_file("VTIME.csv"),
+            ",       4,       4,       0,       0,\r\n"
+            "   0.1000000E+01,   1.50000E+00,  -2.50000E+00,   0.00000E+00,   0.00000E+00,\r\n");
+}
+
+TEST(WriteSeriesFile, ZeroStepsGiveTheHeaderOnly) {
+  testing_support::TempDir dir;
+  std::vector<std::int32_t> points(201, 7);
+  write_series_file("PTIME.CSV", 11, points, {}, {{}, 201, 1, 0});
+  const std::string text = testing_support::read_file("PTIME.CSV");
+  EXPECT_EQ(text.size(), 1802u + 12u);
+  EXPECT_EQ(text.substr(1802), ",       7,\r\n");
+}
+
+}  // namespace
+}  // namespace series

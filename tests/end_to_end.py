@@ -1,0 +1,478 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real binary: each case makes a temporary directory with its input
+files, pipes the console answers to the program, and compares standard output, the report on
+standard error, the exit status and every file left behind, byte for byte.
+
+usage: end_to_end.py --binary build/flowseries --generator build/flowseries-gen [-k NAME]
+"""
+import argparse
+import math
+import os
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BINARY = None
+GENERATOR = None
+CRLF = b'\r\n'
+PROMPTS = [bytes.fromhex(h) for h in (
+    '2d2d2d20208c8b89ca837483408343838b8169907d89bb9770816a82cc93c782dd8d9e82dd82cc90dd92e820',
+    '2d2d2d20202020574f524b2e4c535482a982e793c782dd8d9e82de2f30',
+    '2d2d2d20202020837483408343838b96bc82f093fc97cd814081402f31',
+    '2d2d2d208c8b89ca837483408343838b96bc82cc93fc97cd20',
+    '2d2d2d20834f8389837497708366815b835e82cc93c782dd8d9e82dd20',
+    '2d2d2d2020208140208366815b835e837483408343838b96bc82cc93fc97cd')]
+LINES = [b' ' + p + CRLF for p in PROMPTS]
+HEADING = b'Image              PC        Routine            Line        Source             '
+TITLE = (u'流れ計算 テスト '.encode('cp932') + b'abcdefghij' * 8)[:80]
+
+
+# ------------------------------------------------------------------ expected text
+def exponent_field(x, width, digits, scale):
+    if x != x:
+        return b' NaN'.ljust(width)
+    if math.isinf(x):
+        return (b' Infinity' if x > 0 else b' -Infinity').ljust(width)
+    negative = x < 0
+    if x == 0:
+        negative, scale, mantissa_digits, exponent = False, 0, b'0' * digits, 0
+    else:
+        count = digits if scale == 0 else digits + 1
+        text = b'%.*e' % (count - 1, abs(x))        # correctly rounded, ties to even
+        mant, exp = text.split(b'e')
+        mantissa_digits = mant.replace(b'.', b'')
+        exponent = int(exp) + 1 - scale
+    part = b'E%+03d' % exponent if abs(exponent) <= 99 else b'%+04d' % exponent
+    mantissa = (b'.' + mantissa_digits if scale == 0
+                else mantissa_digits[:1] + b'.' + mantissa_digits[1:])
+    required = negative + len(mantissa) + 4
+    if required > width:
+        return b'*' * width
+    zero = b'0' if scale == 0 and width >= required + 1 else b''
+    return ((b'-' if negative else b'') + zero + mantissa + part).rjust(width)
+
+
+def integer_field(v, width):
+    text = b'%d' % v
+    return b'*' * width if len(text) > width else text.rjust(width)
+
+
+def csv_lines(first, groups):
+    out = b''
+    for i in range(0, max(len(groups), 1), 200):
+        chunk = groups[i:i + 200]
+        out += (first if i == 0 else b'') + b''.join(chunk) + (b',' if len(chunk) < 200 else b'') + CRLF
+    return out
+
+
+def series_csv(numbers, rows):
+    out = csv_lines(b'', [b',' + integer_field(v, 8) for v in numbers])
+    for t, values in rows:
+        out += csv_lines(exponent_field(t, 16, 7, 0), [b',' + exponent_field(v, 14, 5, 1) for v in values])
+    return out
+
+
+# ------------------------------------------------------------------ input builders
+def i32(v):
+    return struct.pack('<i', v)
+
+
+def f64(v):
+    return struct.pack('<d', v)
+
+
+def frame(payload, lead=None):
+    n = len(payload) if lead is None else lead
+    return i32(n) + payload + i32(n)
+
+
+class Network:
+    """A result file's content and the series values it gives."""
+
+    def __init__(self, n, m, steps, title=TITLE):
+        self.n, self.m, self.steps, self.title = n, m, steps, title
+        self.base = [50.0 + 0.5 * i for i in range(1, max(n, 0) + 1)]
+        self.p = [[i + 0.125 * s for i in range(1, max(n, 0) + 1)] for s in range(steps)]
+        self.q = [[-0.25 * i * (s + 1) for i in range(1, max(n, 0) + 1)] for s in range(steps)]
+        self.va = [[10.0 * j + s + 0.5 for j in range(1, max(m, 0) + 1)] for s in range(steps)]
+        self.vb = [[-(1.5 * j + s) for j in range(1, max(m, 0) + 1)] for s in range(steps)]
+        self.times = [30.0 * s for s in range(steps)]
+
+    def header_records(self, n_written=None):
+        n, m = max(self.n, 0), max(self.m, 0)
+        nodes = b''.join(f64(0.5 * i) + f64(self.base[i]) for i in range(n))
+        links = b''.join(struct.pack('<5i2d', j, j + 1, 0, 0, 0, 1.0, 2.0) for j in range(1, m + 1))
+        return [frame(self.title), frame(i32(self.n)), frame(nodes), frame(i32(self.m)), frame(links)]
+
+    def step_records(self, s):
+        n, m = max(self.n, 0), max(self.m, 0)
+        node = b''.join(i32(i) + f64(self.p[s][i]) + f64(self.q[s][i]) for i in range(n))
+        link = b''.join(f64(self.va[s][j]) + f64(self.vb[s][j]) for j in range(m))
+        return [frame(i32(s + 1) + f64(self.times[s])), frame(node), frame(link)]
+
+    def data(self):
+        out = b''.join(self.header_records())
+        for s in range(self.steps):
+            out += b''.join(self.step_records(s))
+        return out
+
+    def value(self, kind, v, s):
+        n, m = max(self.n, 0), max(self.m, 0)
+        if kind == 'V':
+            return [self.va[s][v - 1], self.vb[s][v - 1]] if 0 < v <= m else [0.0, 0.0]
+        if v <= 0 or v > n:
+            return [0.0]
+        return [{'H': self.p[s][v - 1] + self.base[v - 1], 'P': self.p[s][v - 1],
+                 'Q': self.q[s][v - 1]}[kind]]
+
+    def csv(self, kind, points, stored):
+        numbers = [v for v in points for _ in range(2 if kind == 'V' else 1)]
+        rows = [(self.times[s], [x for v in points for x in self.value(kind, v, s)])
+                for s in range(stored)]
+        return series_csv(numbers, rows)
+
+
+def point_list(limits=(None,) * 5, lists=((), (), (), ())):
+    def field(v, w):
+        return b' ' * w if v is None else b'%*d' % (w, v)
+    lines = [b''.join(field(v, 5) for v in limits)]
+    for lst in lists:
+        lines.append(field(len(lst), 5))
+        lines += [b''.join(field(v, 7) for v in lst[i:i + 10]) for i in range(0, len(lst), 10)]
+    return b'\n'.join(lines) + b'\n'
+
+
+def console_out(net_title=TITLE, n=0, m=0, upto='end', typed=True):
+    out = LINES[0] + LINES[1] + LINES[2]
+    if upto == 'answer':
+        return out
+    if typed:
+        out += LINES[3]
+    if upto == 'name':
+        return out
+    return out + net_title + CRLF + b'%12d%12d' % (n, m) + CRLF + LINES[4] + LINES[5]
+
+
+# ------------------------------------------------------------------ running
+class Run:
+    pass
+
+
+def run_program(files, stdin, signal_after=None, limit_kb=None):
+    """Runs the binary in a fresh directory holding `files`; returns what it left."""
+    d = tempfile.mkdtemp(prefix='fs_e2e_')
+    for name, data in files.items():
+        path = os.path.join(d, name)
+        if data is None:
+            os.mkdir(path)
+        else:
+            with open(path, 'wb') as f:
+                f.write(data)
+    before = {n: files[n] for n in files}
+    preexec = None
+    if limit_kb:
+        import resource
+
+        def preexec():
+            resource.setrlimit(resource.RLIMIT_AS, (limit_kb * 1024, limit_kb * 1024))
+    p = subprocess.Popen([BINARY], cwd=d, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, preexec_fn=preexec)
+    if signal_after is not None:
+        p.stdin.write(stdin)
+        p.stdin.flush()
+        time.sleep(signal_after[1])
+        p.send_signal(signal_after[0])
+        out, err = p.communicate(timeout=30)
+    else:
+        out, err = p.communicate(stdin, timeout=60)
+    r = Run()
+    r.dir, r.status, r.stdout, r.stderr = d, p.returncode, out, err
+    r.files = {}
+    for name in os.listdir(d):
+        path = os.path.join(d, name)
+        if os.path.isdir(path):
+            r.files[name] = None
+        else:
+            with open(path, 'rb') as f:
+                r.files[name] = f.read()
+    r.before = before
+    subprocess.run(['rm', '-rf', d])
+    return r
+
+
+class EndToEnd(unittest.TestCase):
+    maxDiff = 2000
+
+    def whole_run(self, net, lists, limits=(None,) * 5, stored=None, pl=None, data=None,
+                  extra=None, stdin=b'1\nres.bin\npl.txt\n'):
+        files = {'res.bin': data if data is not None else net.data(),
+                 'pl.txt': pl if pl is not None else point_list(limits, lists)}
+        files.update(extra or {})
+        r = run_program(files, stdin)
+        self.assertEqual(r.stderr, b'')
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.stdout, console_out(net.title, net.n, net.m))
+        if stored is None:
+            stored = min(net.steps, 100)
+        for kind, name, lst in zip('HPQV', ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv'), lists):
+            if lst:
+                self.assertEqual(r.files.get(name), net.csv(kind, lst, stored), name)
+        return r
+
+    def failing_run(self, files, stdin, status, line, stdout=None, os_line=False):
+        r = run_program(files, stdin)
+        self.assertEqual(r.status, status, r.stderr)
+        report = b'flowseries: ' + line + CRLF
+        at = r.stderr.find(report)
+        self.assertGreaterEqual(at, 0, r.stderr)
+        self.assertEqual(at > 0, os_line, r.stderr)
+        self.assertTrue(r.stderr[at + len(report):].startswith(HEADING + CRLF), r.stderr)
+        if stdout is not None:
+            self.assertEqual(r.stdout, stdout)
+        return r
+
+    # ---------------------------------------------------------- the whole job
+    def test_example_h_file(self):
+        net = Network(20, 0, 2)
+        for s, (a, b) in enumerate(((2.5, 10.25), (2.75, 10.0))):
+            net.p[s][4], net.p[s][16] = a, b
+        net.base[4], net.base[16] = 10.0, 3.0
+        net.times = [0.0, 60.0]
+        r = self.whole_run(net, ([5, 17], [], [], []))
+        self.assertEqual(r.files['HTIME.CSV'], b',       5,      17,\r\n'
+                         b'   0.0000000E+00,   1.25000E+01,   1.32500E+01,\r\n'
+                         b'   0.6000000E+02,   1.27500E+01,   1.30000E+01,\r\n')
+        self.assertNotIn('PTIME.CSV', r.files)
+
+    def test_lists_and_limits(self):
+        net = Network(30, 12, 4)
+        ten, eleven = list(range(1, 11)), list(range(11, 0, -1))
+        cases = [
+            ('all four series', ([5], [1, 30], [2], [3]), (None,) * 5, 4),
+            ('lists of 10 and 11', (ten, eleven, [], []), (None,) * 5, 4),
+            ('placeholders', ([0, -1, 3], [-999999], [0], [-3, 0]), (None,) * 5, 4),
+            ('same point twice', ([7, 7], [3, 3, 3], [], [2, 2]), (None,) * 5, 4),
+            ('points above N within the tables', ([31, 50000], [31], [49999], [13, 50000]), (None,) * 5, 4),
+            ('step limit below the steps', ([1], [2], [], []), (2, None, None, None, None), 2),
+            ('all limits 1', ([3], [4], [5], [6]), (1, 1, 1, 1, 1), 1),
+            ('count equal to its limit', ([1, 2, 3], [], [], []), (None, 3, None, None, None), 4),
+        ]
+        for name, lists, limits, stored in cases:
+            with self.subTest(name):
+                self.whole_run(net, lists, limits, stored)
+
+    def test_list_of_twelve_with_a_short_first_line(self):
+        net = Network(20, 1, 2)
+        pl = b'\n   12\n      1      2      3\n     11     12\n    1\n     20\n    0\n    0\n'
+        self.whole_run(net, ([1, 2, 3] + [0] * 7 + [11, 12], [20], [], []), pl=pl)
+
+    def test_blank_and_negative_counts(self):
+        net = Network(10, 2, 2)
+        r = self.whole_run(net, ([], [7], [], []), pl=b'\n     \n    1\n      7\n\n   -3\n',
+                           extra={'VTIME.csv': b'old V'})
+        self.assertEqual(r.files['VTIME.csv'], b'old V')
+
+    def test_default_limits_store_100_steps_and_50_points(self):
+        net = Network(60, 2, 101)
+        self.whole_run(net, (list(range(1, 51)), [], [], []), stored=100)
+
+    def test_network_shapes(self):
+        for name, net, lists in (
+                ('N = 0 and M = 0', Network(0, 0, 3), ([1], [2], [3], [4])),
+                ('M = 0', Network(5, 0, 2), ([], [5], [], [1])),
+                ('no steps', Network(5, 5, 0), ([1], [2], [3], [4])),
+                ('more than 50000 nodes', Network(50010, 1, 1), ([50005, 50010], [], [], [1]))):
+            with self.subTest(name):
+                self.whole_run(net, lists)
+
+    def test_negative_counts_in_the_header_read_no_entries(self):
+        net = Network(-5, -2, 0)
+        data = b''.join([frame(TITLE), frame(i32(-5)), frame(b''), frame(i32(-2)), frame(b'')])
+        data += frame(i32(1) + f64(1.0)) + frame(b'') + frame(b'')
+        r = run_program({'res.bin': data, 'pl.txt': point_list(lists=([1], [], [], [1]))},
+                        b'1\nres.bin\npl.txt\n')
+        self.assertEqual(r.status, 0, r.stderr)
+        self.assertEqual(r.stdout, console_out(TITLE, -5, -2))
+        self.assertEqual(r.files['HTIME.CSV'], series_csv([1], [(1.0, [0.0])]))
+        self.assertEqual(r.files['VTIME.csv'], series_csv([1, 1], [(1.0, [0.0, 0.0])]))
+
+    def test_wide_files_continue_on_new_lines(self):
+        net = Network(250, 100, 2)
+        h200, h201 = list(range(1, 201)), list(range(1, 202))
+        r = self.whole_run(net, (h200, h201, [], list(range(1, 101))), (None, 200, 201, None, 100))
+        self.assertEqual(len(r.files['HTIME.CSV'].split(CRLF)[0]), 1800)
+        self.assertEqual(len(r.files['HTIME.CSV'].split(CRLF)[1]), 3016)
+        self.assertEqual(r.files['PTIME.CSV'].split(CRLF)[1], b',     201,')
+        self.assertEqual(len(r.files['VTIME.csv'].split(CRLF)[1]), 3016)
+
+    def test_series_files_keep_their_names_and_replace_longer_files(self):
+        net = Network(10, 5, 2)
+        r = self.whole_run(net, ([1], [2], [3], [4]),
+                           extra={'HTIME.CSV': b'X' * 30000, 'htime.csv': b'lower', 'VTIME.CSV': b'upper'})
+        self.assertEqual(r.files['htime.csv'], b'lower')
+        self.assertEqual(r.files['VTIME.CSV'], b'upper')
+        self.assertEqual(sorted(n for n in r.files if n.upper().endswith('.CSV')),
+                         ['HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.CSV', 'VTIME.csv', 'htime.csv'])
+
+    def test_generated_result_file(self):
+        d = tempfile.mkdtemp(prefix='fs_gen_')
+        path = os.path.join(d, 'gen.bin')
+        subprocess.run([GENERATOR, '--nodes', '300', '--links', '50', '--steps', '20', path], check=True)
+        with open(path, 'rb') as f:
+            data = f.read()
+        subprocess.run(['rm', '-rf', d])
+        r = run_program({'res.bin': data, 'pl.txt': point_list(lists=([1, 300], [2], [3], [50]))},
+                        b'1\nres.bin\npl.txt\n')
+        self.assertEqual(r.status, 0, r.stderr)
+        self.assertEqual(len(r.files['HTIME.CSV'].split(CRLF)), 22)
+        self.assertEqual(len(data), 8 + 80 + 8 + 4 + 8 + 300 * 16 + 8 + 4 + 8 + 50 * 36
+                         + 20 * (8 + 12 + 8 + 300 * 20 + 8 + 50 * 16))
+
+    # ---------------------------------------------------------- the dialogue
+    def test_answers(self):
+        net = Network(4, 2, 1)
+        work_list = b'line 1\n\n,,/\t\xff\n  res.bin  \n'
+        for answer, typed in ((b'  1  ', True), (b'1 2', True), (b'\n\n1', True), (b',', False),
+                              (b'/', False), (b'3*1', True), (b'1.9', True), (b'0.5', False),
+                              (b'2', False), (b'2*', False), (b'1e10', False)):
+            with self.subTest(answer=answer):
+                stdin = answer + (b'\nres.bin\npl.txt\n' if typed else b'\npl.txt\n')
+                r = run_program({'res.bin': net.data(), 'WORK.LST': work_list,
+                                 'pl.txt': point_list(lists=([], [1], [], []))}, stdin)
+                self.assertEqual(r.status, 0, r.stderr)
+                self.assertEqual(r.stdout, console_out(net.title, 4, 2, typed=typed))
+                self.assertEqual(r.files['PTIME.CSV'], net.csv('P', [1], 1))
+
+    def test_names_are_trimmed_and_cut_at_20_columns(self):
+        net = Network(4, 2, 1)
+        for stdin in (b'1\n   res.bin   \npl.txt\n', b'1\nres.bin             IGNORED\npl.txt\n',
+                      b'1\r\nres.bin\r\npl.txt', b'0\npl.txt\n'):
+            with self.subTest(stdin=stdin):
+                r = run_program({'res.bin': net.data(), 'pl.txt': point_list(lists=([1], [], [], [])),
+                                 'WORK.LST': b'a\nb\nc\nres.bin\0\0  \n'}, stdin)
+                self.assertEqual(r.status, 0, r.stderr)
+
+    def test_dialogue_failures(self):
+        net = Network(4, 2, 1)
+        d = net.data()
+        up_answer, up_name, full = console_out(upto='answer'), console_out(upto='name'), console_out(TITLE, 4, 2)
+        cases = [
+            ('missing WORK.LST', {'res.bin': d}, b'0\n', 29, b'severe (29): file not found, unit 98, file {cwd}/WORK.LST', up_answer),
+            ('WORK.LST of three lines', {'WORK.LST': b'a\nb\nres.bin\n'}, b'0\n', 24,
+             b'severe (24): end-of-file during read, unit 98, file {cwd}/WORK.LST', up_answer),
+            ('missing result file', {}, b'1\nnone.bin\n', 29, b'severe (29): file not found, unit 7, file {cwd}/none.bin', up_name),
+            ('blank result name', {}, b'1\n     \n', 29, b'severe (29): file not found, unit 7, file ', up_name),
+            ('bad answer', {}, b'12x\n', 59, b'severe (59): list-directed I/O syntax error, unit -4, file CONIN$', up_answer),
+            ('answer beyond 32 bits', {}, b'99999999999\n', 64, b'severe (64): input conversion error, unit -4, file CONIN$', up_answer),
+            ('no answer', {}, b'', 24, b'severe (24): end-of-file during read, unit -4, file CONIN$', up_answer),
+            ('no point-list name', {'res.bin': d}, b'1\nres.bin\n', 24, b'severe (24): end-of-file during read, unit -4, file CONIN$', full),
+            ('new point-list file', {'res.bin': d}, b'1\nres.bin\nnew.txt\n', 24,
+             b'severe (24): end-of-file during read, unit 9, file {cwd}/new.txt', full),
+            ('bad point-list field', {'res.bin': d, 'pl.txt': b'\n    1\n     1x\n'}, b'1\nres.bin\npl.txt\n', 64,
+             b'severe (64): input conversion error, unit 9, file {cwd}/pl.txt', full),
+        ]
+        for name, files, stdin, status, line, stdout in cases:
+            with self.subTest(name):
+                r = run_program(files, stdin)
+                self.assertEqual(r.status, status, r.stderr)
+                self.assertEqual(r.stdout, stdout)
+                expected = b'flowseries: ' + line.replace(b'{cwd}', os.path.realpath(r.dir).encode()) + CRLF
+                self.assertTrue(r.stderr.startswith(expected + HEADING + CRLF), r.stderr)
+                if name == 'new point-list file':
+                    self.assertEqual(r.files['new.txt'], b'')
+
+    def test_result_file_failures(self):
+        net = Network(3, 2, 3)
+        recs = net.header_records() + [x for s in range(3) for x in net.step_records(s)]
+        d = b''.join(recs)
+        cases = [
+            ('header cut after the node count', b''.join(recs[:2]), 24, 'end-of-file during read'),
+            ('title of 79 bytes', frame(TITLE[:79]) + b''.join(recs[1:]), 67, 'input statement requires too much data'),
+            ('node step record one byte short', b''.join(recs[:6]) + frame(recs[6][4:-5]) + b''.join(recs[7:]), 67,
+             'input statement requires too much data'),
+            ('cut step block', d[:-30], 24, 'end-of-file during read'),
+            ('huge node count', b''.join([recs[0], frame(i32(2000000000))] + recs[2:]), 67,
+             'input statement requires too much data'),
+        ]
+        for name, data, status, text in cases:
+            with self.subTest(name):
+                r = run_program({'res.bin': data, 'pl.txt': point_list(lists=([1], [2], [], [])),
+                                 'HTIME.CSV': b'old\r\n'}, b'1\nres.bin\npl.txt\n')
+                self.assertEqual(r.status, status, r.stderr)
+                self.assertIn(b'flowseries: severe (%d): %s, unit 7, file ' % (status, text.encode()), r.stderr)
+                self.assertEqual(r.files['HTIME.CSV'], b'old\r\n')
+                self.assertNotIn('PTIME.CSV', r.files)
+
+    def test_step_after_the_limit_is_read_whole(self):
+        net = Network(3, 2, 3)
+        d = net.data()
+        r = run_program({'res.bin': d[:-5], 'pl.txt': point_list((2, None, None, None, None), ([], [2], [], []))},
+                        b'1\nres.bin\npl.txt\n')
+        self.assertEqual(r.status, 24, r.stderr)
+        net4 = Network(3, 2, 4)
+        self.whole_run(net4, ([], [2], [], []), (2, None, None, None, None), stored=2,
+                       data=net4.data()[:-5])
+
+    # ---------------------------------------------------------- mends
+    def test_mends(self):
+        net = Network(10, 5, 2)
+        full = console_out(TITLE, 10, 5)
+        cases = [
+            ('count above its limit', point_list((None, 2, None, None, None), ([1, 2, 3], [], [], [])),
+             101, b'point count exceeds its limit, unit 9, file {cwd}/pl.txt'),
+            ('V count above its limit', point_list((None, None, None, None, 1), ([], [], [], [1, 2])),
+             101, b'point count exceeds its limit, unit 9, file {cwd}/pl.txt'),
+            ('node number above the tables', point_list(lists=([50001], [], [], [])),
+             102, b'point number outside the result tables, unit 9, file {cwd}/pl.txt'),
+            ('link number above the tables', point_list(lists=([], [], [], [1, 50001])),
+             102, b'point number outside the result tables, unit 9, file {cwd}/pl.txt'),
+            ('negative limit', point_list((None, None, -1, None, None), ([1], [], [], [])),
+             103, b'negative limit, unit 9, file {cwd}/pl.txt'),
+            ('work area that does not fit 32 bits', point_list((11000, 10000, 10000, 10000, 10000), ([1], [], [], [])),
+             179, b'Cannot allocate array - overflow on array size calculation.'),
+        ]
+        for name, pl, status, text in cases:
+            with self.subTest(name):
+                r = run_program({'res.bin': net.data(), 'pl.txt': pl}, b'1\nres.bin\npl.txt\n')
+                self.assertEqual(r.status, status, r.stderr)
+                self.assertEqual(r.stdout, full)
+                line = b'flowseries: severe (%d): ' % status + text.replace(b'{cwd}', os.path.realpath(r.dir).encode())
+                self.assertTrue(r.stderr.startswith(line + CRLF + HEADING + CRLF), r.stderr)
+                self.assertFalse([n for n in r.files if n.endswith(('.CSV', '.csv'))])
+
+    @unittest.skipIf(os.environ.get('FLOWSERIES_SANITIZED'), 'sanitizers need the address space')
+    def test_insufficient_memory(self):
+        net = Network(10, 5, 2)
+        # 99999 steps of 2005 columns: 1.6 GB of reals, a size that fits but cannot be had here.
+        pl = point_list((99999, 2000, 1, 1, 1), ([1], [], [], []))
+        r = run_program({'res.bin': net.data(), 'pl.txt': pl}, b'1\nres.bin\npl.txt\n', limit_kb=1024 * 1024)
+        self.assertEqual(r.status, 41, r.stderr)
+        self.assertIn(b'flowseries: severe (41): insufficient virtual memory\r\n' + HEADING, r.stderr)
+
+    def test_interrupts(self):
+        for sig, status, event in ((signal.SIGINT, 130, b'control-C'), (signal.SIGQUIT, 131, b'control-BREAK'),
+                                   (signal.SIGHUP, 129, b'window-CLOSE')):
+            with self.subTest(event=event):
+                # The program waits for its answer: the signal arrives in the middle of the read.
+                r = run_program({}, b'', signal_after=(sig, 0.3))
+                self.assertEqual(r.status, status, r.stderr)
+                self.assertTrue(r.stderr.startswith(
+                    b'flowseries: error (200): program aborting due to ' + event + b' event\r\n' + HEADING + CRLF), r.stderr)
+
+
+def main():
+    global BINARY, GENERATOR
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--binary', required=True)
+    ap.add_argument('--generator', required=True)
+    args, rest = ap.parse_known_args()
+    BINARY, GENERATOR = os.path.abspath(args.binary), os.path.abspath(args.generator)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
+
+
+if __name__ == '__main__':
+    main()
