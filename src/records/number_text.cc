@@ -1,11 +1,13 @@
-// Exponent fields are formatted by scaling the value into [10^(n-1), 10^n) in 80-bit extended
-// precision: the scaled value's error is far below 1e-9, so its nearest integer is the correctly
-// rounded digit string unless the value lies within a hair of a rounding tie. Those rare cases,
+// Exponent fields are formatted by scaling the value into [10^(n-1), 10^n) with a 64-bit power
+// of ten and 128-bit integer arithmetic: the scaled value's error is far below 1e-9, so its
+// nearest integer is the correctly rounded digit string unless the value lies within a hair of
+// a rounding tie. Those rare cases,
 // and digit counts the fast path does not cover, go to std::to_chars, which rounds the exact
 // binary value with ties to even.
 #include "records/number_text.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -16,27 +18,39 @@ namespace {
 constexpr int kMinPower = -360;
 constexpr int kMaxPower = 360;
 constexpr int kFastMaxDigits = 9;
-// The scaled value carries a relative error of a few 1e-19, so below 1e9 the absolute error is
-// under 1e-9; anything closer than this to a tie is decided exactly.
-constexpr long double kTieMargin = 1e-6L;
+// The scaled value (below 10^9) carries an absolute error under 1e-9; a fraction closer than
+// 2^-20 (about 1e-6) to one half is decided the exact way.
+constexpr std::uint64_t kTieMargin = 1ULL << 44;
 
-struct PowerTable {
-  std::array<long double, kMaxPower - kMinPower + 1> value;
-  PowerTable() {
-    long double p = 1.0L;
-    for (int s = 0; s <= kMaxPower; ++s) {
-      value[s - kMinPower] = p;
-      p *= 10.0L;  // exact up to 10^27; later products carry one rounding each
-    }
-    for (int s = 1; s <= -kMinPower; ++s) value[-s - kMinPower] = 1.0L / value[s - kMinPower];
-  }
-  long double operator()(int s) const { return value[s - kMinPower]; }
+// 10^s ~= mantissa * 2^exponent with the mantissa in [2^63, 2^64), built once from 80-bit
+// extended products; its relative error of a few 2^-64 is what kTieMargin covers.
+struct PowerEntry {
+  std::uint64_t mantissa;
+  int exponent;
 };
 
-const PowerTable& powers() {
-  static const PowerTable table;
-  return table;
-}
+struct PowerTable {
+  std::array<PowerEntry, kMaxPower - kMinPower + 1> value;
+  PowerTable() {
+    std::array<long double, kMaxPower + 1> positive;
+    long double p = 1.0L;
+    for (int s = 0; s <= kMaxPower; ++s) {
+      positive[static_cast<std::size_t>(s)] = p;
+      p *= 10.0L;  // exact up to 10^27; later products carry one rounding each
+    }
+    for (int s = kMinPower; s <= kMaxPower; ++s) {
+      const long double v = s >= 0 ? positive[static_cast<std::size_t>(s)]
+                                   : 1.0L / positive[static_cast<std::size_t>(-s)];
+      int e = 0;
+      const long double f = std::frexp(v, &e);  // v = f * 2^e, f in [0.5, 1)
+      value[static_cast<std::size_t>(s - kMinPower)] = {
+          static_cast<std::uint64_t>(std::ldexp(f, 64)), e - 64};
+    }
+  }
+  const PowerEntry& operator()(int s) const { return value[static_cast<std::size_t>(s - kMinPower)]; }
+};
+
+const PowerTable kPowers;
 
 constexpr std::uint64_t kPow10[20] = {1ULL,
                                       10ULL,
@@ -65,7 +79,8 @@ constexpr char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 // Writes the `count` decimal digits of v (zero-padded on the left) ending just before `end`.
-void put_digits(char* end, std::uint64_t v, int count) {
+template <typename Unsigned>
+void put_digits(char* end, Unsigned v, int count) {
   while (count >= 2) {
     unsigned pair = static_cast<unsigned>(v % 100);
     v /= 100;
@@ -76,31 +91,119 @@ void put_digits(char* end, std::uint64_t v, int count) {
   if (count == 1) *--end = static_cast<char>('0' + v % 10);
 }
 
-bool fast_round(double a, int count, DecimalDigits& out) {
-  int binary_exponent = 0;
-  std::frexp(a, &binary_exponent);  // a = f * 2^e, f in [0.5, 1)
-  // floor(log10(a)) or one less: 0.30103 * (e - 1) <= log10(a) < 0.30103 * e.
-  int estimate = static_cast<int>(std::floor((binary_exponent - 1) * 0.30102999566398119521));
-  int scale = count - 1 - estimate;
+// floor(log10(a)) or one less, from the binary exponent alone.
+int decimal_exponent_estimate(std::uint64_t bits) {
+  const int biased = static_cast<int>(bits >> 52);
+  // a lies in [2^(e-1), 2^e)
+  const int e = biased != 0 ? biased - 1022 : std::bit_width(bits) - 1074;
+  return ((e - 1) * 78913) >> 18;  // floor((e - 1) * log10(2)) for |e| < 1650
+}
+
+__extension__ typedef unsigned __int128 Wide;
+
+// |x| * 10^scale split into its integer part and its fraction as a 64-bit fixed-point number.
+struct Scaled {
+  std::uint64_t integer;
+  std::uint64_t fraction;
+};
+
+// `mantissa` has its bit 52 set, so the product has at least 116 bits and, the scaled value being
+// below 2^34, the binary point lies 17 to 53 bits into the low half's top: plain 64-bit shifts.
+Scaled scale_value(std::uint64_t mantissa, int binary_exponent, int scale) {
+  const PowerEntry& p = kPowers(scale);
+  const Wide product = static_cast<Wide>(mantissa) * p.mantissa;
+  const auto high = static_cast<std::uint64_t>(product >> 64);
+  const auto low = static_cast<std::uint64_t>(product);
+  const int shift = -(binary_exponent + p.exponent) - 64;
+  if (shift <= 0 || shift >= 64) return {0, 0};  // outside the range the callers can use
+  return {high >> shift, (high << (64 - shift)) | (low >> shift)};
+}
+
+[[gnu::always_inline]] inline bool fast_round(double a, int count, DecimalDigits& out) {
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
+  const int biased = static_cast<int>(bits >> 52);
+  std::uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+  int binary_exponent = biased - 1075;
+  if (biased == 0) {  // subnormal: normalise so that bit 52 is set
+    const int lift = std::countl_zero(bits) - 11;
+    mantissa = bits << lift;
+    binary_exponent = -1074 - lift;
+  }
+  int scale = count - 1 - decimal_exponent_estimate(bits);
   if (scale < kMinPower || scale > kMaxPower) return false;
-  long double y = static_cast<long double>(a) * powers()(scale);
-  // The estimate is floor(log10(a)) or one less, so y lies in [10^(n-1), 10^(n+1)).
-  if (y >= static_cast<long double>(kPow10[count])) {
+  Scaled y = scale_value(mantissa, binary_exponent, scale);
+  // y lies in [10^(n-1), 10^(n+1)) when the estimate holds; anything else goes the exact way.
+  if (y.integer >= kPow10[count]) {
     --scale;
     if (scale < kMinPower) return false;
-    y = static_cast<long double>(a) * powers()(scale);
+    y = scale_value(mantissa, binary_exponent, scale);
   }
-  long long nearest = __builtin_llrintl(y);
-  long double off = y - static_cast<long double>(nearest);
-  if (off < 0) off = -off;
-  if (off > 0.5L - kTieMargin) return false;
-  std::uint64_t digits = static_cast<std::uint64_t>(nearest);
+  if (y.integer < kPow10[count - 1] || y.integer >= kPow10[count]) return false;
+  constexpr std::uint64_t kHalf = 1ULL << 63;
+  const std::uint64_t from_half = y.fraction > kHalf ? y.fraction - kHalf : kHalf - y.fraction;
+  if (from_half < kTieMargin) return false;
+  std::uint64_t digits = y.integer + (y.fraction > kHalf ? 1 : 0);
   if (digits >= kPow10[count]) {  // rounded up into the next power of ten
     digits /= 10;
     --scale;
   }
   out = {digits, count - scale};
   return true;
+}
+
+// The exponent part: "E+dd" / "E-dd", or the sign and three digits beyond 99.
+void put_exponent(char* at, int exponent) {
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  if (magnitude <= 99) {
+    at[0] = 'E';
+    at[1] = exponent < 0 ? '-' : '+';
+    std::memcpy(at + 2, kDigitPairs + 2 * magnitude, 2);
+  } else {
+    at[0] = exponent < 0 ? '-' : '+';
+    at[1] = static_cast<char>('0' + magnitude / 100);
+    std::memcpy(at + 2, kDigitPairs + 2 * (magnitude % 100), 2);
+  }
+}
+
+// A finite non-zero value in one of the series files' fields. False when the value needs the
+// exact path.
+template <int kWidth, int kDigits, int kScale>
+bool write_common_field(char* field, double x) {
+  constexpr int kCount = kDigits + kScale;
+  static_assert(kCount <= kFastMaxDigits && (kScale == 0 || kScale == 1));
+  const bool negative = std::signbit(x);
+  DecimalDigits d;
+  if (!fast_round(std::fabs(x), kCount, d)) return false;
+  const int exponent = d.exponent - kScale;
+  if (exponent > 999 || exponent < -999) return false;
+  const int required = (negative ? 1 : 0) + kCount + 1 + 4;
+  if (required > kWidth) return false;
+  // Blanks first, then the text right to left, straight into the field.
+  std::memcpy(field, "                                ", kWidth);
+  char* p = field + kWidth - 4;
+  put_exponent(p, exponent);
+  const auto value = static_cast<std::uint32_t>(d.digits);
+  if constexpr (kScale == 0) {
+    put_digits(p, value, kCount);
+    p -= kCount;
+    *--p = '.';
+    if (kWidth >= required + 1) *--p = '0';
+  } else {
+    constexpr auto kRest = static_cast<std::uint32_t>(kPow10[kCount - 1]);
+    put_digits(p, value % kRest, kCount - 1);
+    p -= kCount - 1;
+    *--p = '.';
+    *--p = static_cast<char>('0' + value / kRest);
+  }
+  if (negative) *--p = '-';
+  return true;
+}
+
+// The two fields of the series files take a path with every size known at compile time.
+bool write_common_field(char* field, double x, int width, int digits, int scale) {
+  if (width == 16 && digits == 7 && scale == 0) return write_common_field<16, 7, 0>(field, x);
+  if (width == 14 && digits == 5 && scale == 1) return write_common_field<14, 5, 1>(field, x);
+  return false;
 }
 
 FieldStatus fill_asterisks(char* field, int width) {
@@ -145,6 +248,9 @@ FieldStatus write_exponent_field(char* field, double x, int width, int digits, i
   const bool negative = std::signbit(x) && x != 0;
   // Zero is written as positive zero with scale factor 0, whatever the sign and the factor.
   if (x == 0) scale = 0;
+  if ((scale == 0 || scale == 1) && x != 0 && digits >= 1 &&
+      write_common_field(field, x, width, digits, scale))
+    return FieldStatus::kOk;
   // Digits before the point (scale > 0), zeros after it (scale < 0), significant digits.
   const int count = scale > 0 ? digits + 1 : digits + scale;
   if (digits < 1 || count < 1 || count > 40 || scale > digits + 1) return fill_asterisks(field, width);
