@@ -102,12 +102,6 @@ ReadStatus take_bytes(Channel& channel, bool end_allowed, std::byte* out, std::s
 
 }  // namespace
 
-double decode_f64(const std::byte* b) {
-  const std::uint64_t bits = static_cast<std::uint64_t>(decode_u32(b)) |
-                             static_cast<std::uint64_t>(decode_u32(b + 4)) << 32;
-  return std::bit_cast<double>(bits);
-}
-
 ReadStatus begin_record(Channel& channel, bool end_allowed) {
   return fetch_or_fail(channel, end_allowed);
 }

@@ -3,6 +3,8 @@
 // One read is begin_record, any number of takes, and end_record.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -39,6 +41,10 @@ inline std::uint32_t decode_u32(const std::byte* b) {
          std::to_integer<std::uint32_t>(b[2]) << 16 | std::to_integer<std::uint32_t>(b[3]) << 24;
 }
 inline std::int32_t decode_i32(const std::byte* b) { return static_cast<std::int32_t>(decode_u32(b)); }
-double decode_f64(const std::byte* b);
+inline double decode_f64(const std::byte* b) {
+  const std::uint64_t bits = static_cast<std::uint64_t>(decode_u32(b)) |
+                             static_cast<std::uint64_t>(decode_u32(b + 4)) << 32;
+  return std::bit_cast<double>(bits);
+}
 
 }  // namespace records

@@ -77,6 +77,15 @@ void grow_input(Channel& channel, std::size_t needed) {
 
 }  // namespace
 
+void OutputBuffer::reserve(std::size_t needed) {
+  // Lines start at 132 columns and grow by at least 512 bytes; large outputs double.
+  const std::size_t capacity = std::max({needed, capacity_ + 512, capacity_ * 2, std::size_t{132}});
+  std::unique_ptr<char[]> data(new char[capacity]);
+  if (size_ > 0) std::memcpy(data.get(), data_.get(), size_);
+  data_ = std::move(data);
+  capacity_ = capacity;
+}
+
 Channel::Channel(Channel&& other) noexcept { *this = std::move(other); }
 
 Channel& Channel::operator=(Channel&& other) noexcept {
@@ -207,7 +216,7 @@ void write_all(Channel& channel, std::string_view bytes) {
 
 void flush_output(Channel& channel) {
   if (channel.out.empty()) return;
-  write_all(channel, channel.out);
+  write_all(channel, channel.out.view());
   channel.out.clear();
   if (!channel.cut_done && channel.regular_file) {
     // An existing longer file must end up holding only what this run wrote.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,6 +49,30 @@ struct Framing {
   bool continued = false;
 };
 
+// Output gathered for a channel: grows without zero-filling, so fields are written in place.
+class OutputBuffer {
+ public:
+  // Makes room for n more bytes at the end and returns where they go.
+  char* grow(std::size_t n) {
+    if (size_ + n > capacity_) reserve(size_ + n);
+    char* at = data_.get() + size_;
+    size_ += n;
+    return at;
+  }
+  void append(std::string_view text) { std::memcpy(grow(text.size()), text.data(), text.size()); }
+  void push_back(char c) { *grow(1) = c; }
+  std::string_view view() const { return {data_.get(), size_}; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  void clear() { size_ = 0; }
+
+ private:
+  void reserve(std::size_t needed);
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 struct Channel {
   Channel() = default;
   Channel(const Channel&) = delete;
@@ -68,7 +93,7 @@ struct Channel {
   InputBuffer in;
   Framing framing;
 
-  std::string out;
+  OutputBuffer out;
   std::uint64_t written = 0;
   bool cut_done = false;  // the file was cut behind the first output written through it
 };

@@ -84,9 +84,9 @@ TEST(FlushOutput, CutsALongerFileBehindTheNewContents) {
   testing_support::TempDir dir;
   testing_support::write_file("HTIME.CSV", std::string(20000, 'X'));
   Channel c = open_channel(10, "HTIME.CSV", ChannelKind::kText, OpenMode::kCreateIfMissing);
-  c.out = "new\r\n";
+  c.out.append("new\r\n");
   flush_output(c);
-  c.out = "more\r\n";
+  c.out.append("more\r\n");
   close_channel(c);
   EXPECT_EQ(testing_support::read_file("HTIME.CSV"), "new\r\nmore\r\n");
 }

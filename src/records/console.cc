@@ -101,7 +101,7 @@ void write_free(Channel& output, std::initializer_list<FreeItem> items) {
     }
   }
   line += "\r\n";
-  output.out += line;
+  output.out.append(line);
   finish_output_statement(output);
 }
 

@@ -15,7 +15,7 @@ namespace {
 std::string free_line(std::initializer_list<FreeItem> items) {
   Channel sink;
   write_free(sink, items);
-  return sink.out;
+  return std::string(sink.out.view());
 }
 
 TEST(WriteFree, TextsGetOneBlankAndIntegersTwelveColumns) {

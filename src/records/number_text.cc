@@ -167,6 +167,24 @@ void put_exponent(char* at, int exponent) {
 
 // A finite non-zero value in one of the series files' fields. False when the value needs the
 // exact path.
+// v / 100 for v below 2^32, by multiplication.
+inline std::uint32_t div100(std::uint32_t v) {
+  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(v) * 0x51EB851FULL) >> 37);
+}
+
+// The kCount digits of v (below 10^9), zero-padded, ending just before `end`: pairs taken with
+// multiplications only.
+template <int kCount>
+void put_fixed_digits(char* end, std::uint32_t v) {
+  for (int i = 0; i < kCount / 2; ++i) {
+    const std::uint32_t q = div100(v);
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * (v - 100 * q), 2);
+    v = q;
+  }
+  if constexpr (kCount % 2 == 1) *--end = static_cast<char>('0' + v);
+}
+
 template <int kWidth, int kDigits, int kScale>
 bool write_common_field(char* field, double x) {
   constexpr int kCount = kDigits + kScale;
@@ -184,16 +202,19 @@ bool write_common_field(char* field, double x) {
   put_exponent(p, exponent);
   const auto value = static_cast<std::uint32_t>(d.digits);
   if constexpr (kScale == 0) {
-    put_digits(p, value, kCount);
+    put_fixed_digits<kCount>(p, value);
     p -= kCount;
     *--p = '.';
     if (kWidth >= required + 1) *--p = '0';
   } else {
-    constexpr auto kRest = static_cast<std::uint32_t>(kPow10[kCount - 1]);
-    put_digits(p, value % kRest, kCount - 1);
+    constexpr std::uint64_t kRest = kPow10[kCount - 1];
+    // value / kRest by a 128-bit multiplication with ceil(2^64 / kRest): exact below 2^32.
+    constexpr std::uint64_t kInverse = ~std::uint64_t{0} / kRest + 1;
+    const auto first = static_cast<std::uint32_t>((static_cast<Wide>(value) * kInverse) >> 64);
+    put_fixed_digits<kCount - 1>(p, value - first * static_cast<std::uint32_t>(kRest));
     p -= kCount - 1;
     *--p = '.';
-    *--p = static_cast<char>('0' + value / kRest);
+    *--p = static_cast<char>('0' + first);
   }
   if (negative) *--p = '-';
   return true;

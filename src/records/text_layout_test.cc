@@ -19,7 +19,7 @@ using testing_support::failure_of;
 std::string written(const TextLayout& layout, const std::vector<OutputValue>& values) {
   Channel sink;  // no descriptor: the statement's lines stay in the channel's output
   write_formatted(sink, layout, values);
-  return sink.out;
+  return std::string(sink.out.view());
 }
 
 std::vector<OutputValue> integers(int count, int first = 1) {

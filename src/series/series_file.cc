@@ -10,24 +10,44 @@ namespace series {
 
 using records::OutputValue;
 
+namespace {
+
+// One step row: the time, then the row's values read straight from the series table.
+struct RowValues {
+  double time;
+  const double* step;
+  std::size_t points;
+  std::size_t components;
+  std::size_t component_stride;
+
+  std::size_t size() const { return 1 + points * components; }
+  void write(std::size_t i, const records::LayoutItem& field, int scale, char* at) const {
+    double value = time;
+    if (i > 0) {
+      const std::size_t k = (i - 1) / components;
+      const std::size_t c = (i - 1) - k * components;
+      value = step[c * component_stride + k];
+    }
+    records::write_real_field(value, field, scale, at);
+  }
+};
+
+}  // namespace
+
 void write_series_file(std::string_view name, int number, std::span<const std::int32_t> points,
                        std::span<const double> times, const SeriesColumns& columns) {
   records::Channel file = records::open_channel(number, name, records::ChannelKind::kText,
                                                 records::OpenMode::kCreateIfMissing);
   std::vector<OutputValue> values;
-  values.reserve(points.size() * columns.components + 1);
+  values.reserve(points.size() * columns.components);
   for (const std::int32_t point : points)
     for (std::size_t c = 0; c < columns.components; ++c) values.push_back(OutputValue::of(point));
   records::write_formatted(file, records::kHeaderLayout, values);
 
   for (std::size_t s = 0; s < times.size(); ++s) {
-    values.clear();
-    values.push_back(OutputValue::of(times[s]));
-    const double* step = columns.table.data() + s * columns.step_stride;
-    for (std::size_t k = 0; k < points.size(); ++k)
-      for (std::size_t c = 0; c < columns.components; ++c)
-        values.push_back(OutputValue::of(step[c * columns.component_stride + k]));
-    records::write_formatted(file, records::kRowLayout, values);
+    const RowValues row{times[s], columns.table.data() + s * columns.step_stride, points.size(),
+                        columns.components, columns.component_stride};
+    records::write_values(file, records::kRowLayout, row);
   }
   records::close_channel(file);
 }

@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Whole-process benchmark of flowseries against `cat` (the read limit of this machine) and the
+numpy yardstick, on two cases kept between runs:
+
+  large: N = M = 50000, about 1.5 GB (830 steps), H, P, Q, V lists of 50, 50, 100 and 50 points
+  wide:  N = 250, M = 10, 99999 steps, 200 H points (one HTIME.CSV of about 300 MB)
+
+Prints per case the median (min, max) wall time of each program, the ratios flowseries/cat and
+flowseries/yardstick taken run by run, MB/s, peak RSS, and whether flowseries' CSV files equal
+the yardstick's byte for byte.
+
+usage: bench/compare.py [--build build] [--data build/bench-data] [--runs 5] [--cases large wide]
+"""
+import argparse
+import filecmp
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+YARDSTICK = os.path.join(HERE, '..', '..', 'shared', 'bench', 'peer_numpy.py')
+
+
+def spread(count, top):
+    """`count` point numbers spread over 1..top."""
+    return [1 + (i * (top - 1)) // max(count - 1, 1) for i in range(count)]
+
+
+def point_list(limits, lists):
+    lines = [''.join('%5d' % v for v in limits)]
+    for lst in lists:
+        lines.append('%5d' % len(lst))
+        lines += [''.join('%7d' % v for v in lst[i:i + 10]) for i in range(0, len(lst), 10)]
+    return '\n'.join(lines) + '\n'
+
+
+CASES = {
+    'large': dict(nodes=50000, links=50000, steps=830,
+                  lists=(spread(50, 50000), spread(50, 49999), spread(100, 50000), spread(50, 50000))),
+    'wide': dict(nodes=250, links=10, steps=99999,
+                 lists=(spread(200, 250), [], [], [])),
+}
+
+
+def prepare(name, spec, data_dir, generator):
+    d = os.path.join(data_dir, name)
+    os.makedirs(d, exist_ok=True)
+    result = os.path.join(d, 'RESULT.BIN')
+    stamp = os.path.join(d, 'made-with')
+    want = '%(nodes)d %(links)d %(steps)d' % spec
+    if not (os.path.exists(result) and os.path.exists(stamp) and open(stamp).read() == want):
+        print('generating %s case (%s) ...' % (name, want), flush=True)
+        subprocess.run([generator, '--nodes', str(spec['nodes']), '--links', str(spec['links']),
+                        '--steps', str(spec['steps']), '--title', 'benchmark case ' + name, result],
+                       check=True)
+        with open(stamp, 'w') as f:
+            f.write(want)
+    limits = (spec['steps'],) + tuple(max(len(lst), 1) for lst in spec['lists'])
+    with open(os.path.join(d, 'POINTS.LST'), 'w') as f:
+        f.write(point_list(limits, spec['lists']))
+    return d, result
+
+
+def timed(argv, cwd, stdin=None, stdout=subprocess.DEVNULL):
+    start = time.perf_counter()
+    p = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE if stdin else subprocess.DEVNULL,
+                         stdout=stdout, stderr=subprocess.PIPE)
+    if stdin:
+        p.stdin.write(stdin)
+        p.stdin.close()
+    _, status, usage = os.wait4(p.pid, 0)
+    wall = time.perf_counter() - start
+    err = p.stderr.read()
+    p.stderr.close()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit('%s failed: %s' % (argv[0], err.decode(errors='replace')))
+    return wall, usage.ru_maxrss / 1024.0
+
+
+def describe(times):
+    return '%.3f s (%.3f-%.3f)' % (statistics.median(times), min(times), max(times))
+
+
+def run_case(name, spec, args):
+    d, result = prepare(name, spec, args.data, os.path.join(args.build, 'flowseries-gen'))
+    size_mb = os.path.getsize(result) / 1e6
+    peer_dir = os.path.abspath(os.path.join(d, 'yardstick'))
+    os.makedirs(peer_dir, exist_ok=True)
+    subprocess.run(['cat', result], stdout=subprocess.DEVNULL, check=True)  # warm the page cache
+    binary = os.path.abspath(os.path.join(args.build, 'flowseries'))
+    cat, ours, peer, our_rss, peer_rss = [], [], [], [], []
+    for _ in range(args.runs):
+        cat.append(timed(['cat', 'RESULT.BIN'], d)[0])
+        w, rss = timed([binary], d, stdin=b'1\nRESULT.BIN\nPOINTS.LST\n')
+        ours.append(w)
+        our_rss.append(rss)
+        if not args.no_yardstick:
+            w, rss = timed(['/usr/bin/python3', YARDSTICK, 'RESULT.BIN', 'POINTS.LST', peer_dir], d)
+            peer.append(w)
+            peer_rss.append(rss)
+    print('\n== %s: %.0f MB, N=%d M=%d, %d steps, %d runs' % (name, size_mb, spec['nodes'], spec['links'],
+                                                              spec['steps'], args.runs))
+    print('  cat        %s' % describe(cat))
+    print('  flowseries %s   %.0f MB/s   peak RSS %.1f MiB' % (describe(ours), size_mb / statistics.median(ours),
+                                                             max(our_rss)))
+    ratios = [o / c for o, c in zip(ours, cat)]
+    print('  flowseries/cat        median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios), max(ratios)))
+    if peer:
+        print('  yardstick  %s   peak RSS %.1f MiB' % (describe(peer), max(peer_rss)))
+        ratios = [o / p for o, p in zip(ours, peer)]
+        print('  flowseries/yardstick  median %.3f (%.3f-%.3f), i.e. %.1fx faster' % (
+            statistics.median(ratios), min(ratios), max(ratios), 1 / statistics.median(ratios)))
+        same = []
+        for f in ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv'):
+            mine, theirs = os.path.join(d, f), os.path.join(peer_dir, f)
+            if os.path.exists(mine) or os.path.exists(theirs):
+                ok = os.path.exists(mine) and os.path.exists(theirs) and filecmp.cmp(mine, theirs, shallow=False)
+                same.append('%s %s' % (f, 'identical' if ok else 'DIFFERENT'))
+        print('  files: ' + ', '.join(same))
+        return all(s.endswith('identical') for s in same)
+    return True
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    ap.add_argument('--build', default='build')
+    ap.add_argument('--data', default=None)
+    ap.add_argument('--runs', type=int, default=5)
+    ap.add_argument('--cases', nargs='+', default=list(CASES), choices=list(CASES))
+    ap.add_argument('--no-yardstick', action='store_true')
+    args = ap.parse_args()
+    args.data = args.data or os.path.join(args.build, 'bench-data')
+    print('machine: %d cores; %s' % (os.cpu_count(), ' '.join(os.uname()[2:3])))
+    ok = all([run_case(name, CASES[name], args) for name in args.cases])
+    return 0 if ok else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
