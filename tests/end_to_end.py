@@ -157,6 +157,76 @@ def console_out(net_title=TITLE, n=0, m=0, upto='end', typed=True):
     return out + net_title + CRLF + b'%12d%12d' % (n, m) + CRLF + LINES[4] + LINES[5]
 
 
+# ------------------------------------------------------------------ the read-ahead, replayed
+class ReadAhead:
+    """The record reader's outcome on a file, replayed with an 8192-byte read-ahead that grows to
+    L + 12 for a longer record and is refilled with one read of all it has room for. Gives the
+    number of stored steps, or the failure number."""
+
+    class Ended(Exception):
+        pass
+
+    class Failed(Exception):
+        pass
+
+    def __init__(self, data):
+        self.data, self.capacity, self.filled, self.consumed = data, 8192, 0, 0
+
+    def refill(self):
+        got = max(0, min(self.capacity - (self.filled - self.consumed), len(self.data) - self.filled))
+        self.filled += got
+        return got
+
+    def piece(self, end_allowed):
+        ended = False
+        if self.filled - self.consumed < 4 and (self.refill() == 0 or self.filled - self.consumed < 4):
+            ended = True
+        if not ended:
+            length = struct.unpack_from('<i', self.data, self.consumed)[0]
+            self.continued, length = length < 0, abs(length)
+            if self.filled - self.consumed < 8 + length:
+                if 8 + length > self.capacity:
+                    self.capacity = length + 12
+                if self.refill() == 0:
+                    ended = True
+                elif self.filled - self.consumed < 8 + length:
+                    raise self.Failed(39)
+        if ended:
+            if end_allowed:
+                raise self.Ended()
+            raise self.Failed(24)
+        self.left = length
+        self.consumed += 8 + length
+
+    def read(self, size, end_allowed=False):
+        self.piece(end_allowed)
+        while size > self.left:
+            size -= self.left
+            if not self.continued:
+                raise self.Failed(67)
+            self.piece(end_allowed)
+        while self.continued:
+            self.piece(end_allowed)
+
+    def outcome(self, n, m, step_limit):
+        try:
+            for size in (80, 4, 16 * max(n, 0), 4, 36 * max(m, 0)):
+                self.read(size)
+            stored = 0
+            while True:
+                try:
+                    self.read(12, True)
+                except self.Ended:
+                    return 0, stored
+                self.read(20 * max(n, 0))
+                self.read(16 * max(m, 0))
+                if stored == step_limit:
+                    return 0, stored
+                stored += 1
+        except self.Failed as failure:
+            return failure.args[0], None
+
+
 # ------------------------------------------------------------------ running
 class Run:
     pass
@@ -416,6 +486,42 @@ class EndToEnd(unittest.TestCase):
         net4 = Network(3, 2, 4)
         self.whole_run(net4, ([], [2], [], []), (2, None, None, None, None), stored=2,
                        data=net4.data()[:-5])
+
+    def test_cut_files_end_as_the_read_ahead_decides(self):
+        # Records from 12 bytes to 80 KB, so that some are read whole and some value by value.
+        for n, m in ((4000, 3000), (30, 700)):
+            net = Network(n, m, 4)
+            data = net.data()
+            header = len(b''.join(net.header_records()))
+            step = (len(data) - header) // 4
+            cuts = sorted({header + k * step // 7 for k in range(29)} |
+                          {header + 2 * step + d for d in (0, 1, 3, 4, 5, 12, 19, 20, 21, 8191, 8192, 8193)} |
+                          {len(data) - d for d in (1, 4, 8, 9, 100)})
+            for cut in cuts:
+                for limit in (2, 3, 100):
+                    status, stored = ReadAhead(data[:cut]).outcome(n, m, limit)
+                    with self.subTest(n=n, cut=cut, limit=limit, expected=status):
+                        r = run_program({'res.bin': data[:cut], 'pl.txt': point_list(
+                            (limit, None, None, None, None), ([1, n], [n // 2], [], [m]))},
+                            b'1\nres.bin\npl.txt\n')
+                        self.assertEqual(r.status, status, r.stderr[:200])
+                        if status == 0:
+                            self.assertEqual(r.files['HTIME.CSV'], net.csv('H', [1, n], stored))
+                            self.assertEqual(r.files['VTIME.csv'], net.csv('V', [m], stored))
+
+    def test_records_in_pieces_give_the_same_series(self):
+        net = Network(5000, 20, 3)
+        records = net.header_records() + [x for s in range(3) for x in net.step_records(s)]
+
+        def split(record, *sizes):
+            payload, out, at = record[4:-4], b'', 0
+            for size in sizes:
+                out += i32(-size) + payload[at:at + size] + i32(size if at == 0 else -size)
+                at += size
+            return out + i32(len(payload) - at) + payload[at:] + i32(-(len(payload) - at))
+        data = b''.join(records[:6]) + split(records[6], 7, 70000) + b''.join(records[7:9]) + \
+            split(records[9], 50001) + split(records[10], 3) + b''.join(records[11:])
+        self.whole_run(net, ([1, 5000, 2500], [4999], [], [20]), data=data)
 
     # ---------------------------------------------------------- mends
     def test_mends(self):

@@ -51,22 +51,56 @@ void read_link_table(Channel& result, ResultHeader& header) {
   for (auto& table : header.link_k) table.resize(static_cast<std::size_t>(header.link_capacity()));
 }
 
+// Picks whose entries lie closer together than this are fetched with one read: below it a
+// second system call costs more than copying the bytes between them.
+constexpr std::size_t kCoalesceGap = 4096;
+
+// Copies the picked pairs of a record left on disk, one read per cluster of nearby entries.
+void read_picks_on_disk(Channel& result, std::size_t stride, std::size_t offset,
+                        std::span<const std::int32_t> picks, std::vector<double>& first,
+                        std::vector<double>& second, std::vector<std::byte>& scratch) {
+  std::size_t i = 0;
+  while (i < picks.size()) {
+    const std::size_t begin = stride * static_cast<std::size_t>(picks[i]) + offset;
+    std::size_t j = i + 1;
+    while (j < picks.size() &&
+           stride * static_cast<std::size_t>(picks[j]) + offset <
+               stride * static_cast<std::size_t>(picks[j - 1]) + offset + 16 + kCoalesceGap)
+      ++j;
+    const std::size_t end = stride * static_cast<std::size_t>(picks[j - 1]) + offset + 16;
+    if (scratch.size() < end - begin) scratch.resize(end - begin);
+    records::read_record_bytes(result, begin, scratch.data(), end - begin);
+    for (; i < j; ++i) {
+      const std::byte* entry =
+          scratch.data() + stride * static_cast<std::size_t>(picks[i]) + offset - begin;
+      first[static_cast<std::size_t>(picks[i])] = records::decode_f64(entry);
+      second[static_cast<std::size_t>(picks[i])] = records::decode_f64(entry + 8);
+    }
+  }
+}
+
 // Copies p and q (node records) or va and vb (link records) of the picked entries. `stride` is
 // the bytes of one entry and `offset` where its first value starts. A record that comes whole
-// is read in place; one in pieces goes through the takes, entry by entry.
+// is read in place, or left on disk when it is long; one in pieces goes through the takes,
+// entry by entry.
 void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::size_t offset,
                 std::span<const std::int32_t> picks, std::vector<double>& first,
-                std::vector<double>& second) {
-  records::begin_record(result, false);
+                std::vector<double>& second, std::vector<std::byte>& scratch) {
+  records::begin_record(result, false, records::RecordAccess::kOnDemand);
   if (count > 0) {
-    const std::span<const std::byte> window = records::record_window(result);
     const std::size_t needed = stride * static_cast<std::size_t>(count);
     if (!records::record_continued(result)) {
-      if (window.size() < needed) records::raise_failure(records::kTooMuchData, &result);
-      for (const std::int32_t i : picks) {
-        const std::byte* entry = window.data() + stride * static_cast<std::size_t>(i) + offset;
-        first[static_cast<std::size_t>(i)] = records::decode_f64(entry);
-        second[static_cast<std::size_t>(i)] = records::decode_f64(entry + 8);
+      if (records::record_window_size(result) < needed)
+        records::raise_failure(records::kTooMuchData, &result);
+      if (!records::record_in_memory(result)) {
+        read_picks_on_disk(result, stride, offset, picks, first, second, scratch);
+      } else {
+        const std::byte* data = records::record_window(result).data();
+        for (const std::int32_t i : picks) {
+          const std::byte* entry = data + stride * static_cast<std::size_t>(i) + offset;
+          first[static_cast<std::size_t>(i)] = records::decode_f64(entry);
+          second[static_cast<std::size_t>(i)] = records::decode_f64(entry + 8);
+        }
       }
     } else {
       for (std::int32_t i = 0; i < count; ++i) {
@@ -127,8 +161,8 @@ bool read_step_block(Channel& result, std::int32_t nodes, std::int32_t links,
       records::end_record(result, true) == ReadStatus::kEndOfFile)
     return false;
   buffers.time = time;
-  read_pairs(result, nodes, 20, 4, buffers.node_picks, buffers.p, buffers.q);
-  read_pairs(result, links, 16, 0, buffers.link_picks, buffers.va, buffers.vb);
+  read_pairs(result, nodes, 20, 4, buffers.node_picks, buffers.p, buffers.q, buffers.scratch);
+  read_pairs(result, links, 16, 0, buffers.link_picks, buffers.va, buffers.vb, buffers.scratch);
   return true;
 }
 

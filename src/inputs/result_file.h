@@ -40,6 +40,7 @@ struct StepBuffers {
   std::vector<double> p, q, va, vb;
   std::vector<std::int32_t> node_picks;  // 0-based, ascending, below N
   std::vector<std::int32_t> link_picks;  // 0-based, ascending, below M
+  std::vector<std::byte> scratch;        // bytes of records read value by value
 };
 
 // Sizes the buffers for the header and sets which entries the step loop needs (1-based point

@@ -52,8 +52,11 @@ void need_bytes(Channel& channel, std::uint64_t count) {
   if (channel.in.end_offset < target) raise_failure(kReadError, &channel);
 }
 
+// Long records below this size are always read whole.
+constexpr std::uint64_t kOnDemandMin = 64 * 1024;
+
 // Fetches the next piece; false when the file has ended.
-bool fetch_piece(Channel& channel) {
+bool fetch_piece(Channel& channel, RecordAccess access) {
   Framing& f = channel.framing;
   if (f.filled - f.consumed < 4) {
     if (refill(channel) == 0 || f.filled - f.consumed < 4) return false;
@@ -68,9 +71,18 @@ bool fetch_piece(Channel& channel) {
     if (refill(channel) == 0) return false;
     if (f.filled - f.consumed < span) raise_failure(kReadError, &channel);
   }
-  need_bytes(channel, span);
   f.window_begin = f.consumed + 4;
   f.window_end = f.window_begin + static_cast<std::uint64_t>(length);
+  if (access == RecordAccess::kOnDemand && channel.regular_file && !f.continued &&
+      span >= kOnDemandMin && channel.in.end_offset < f.consumed + span) {
+    f.consumed += span;
+    f.in_memory = false;
+    skip_to(channel, f.consumed);
+    channel.sparse = true;
+    return true;
+  }
+  need_bytes(channel, span);
+  f.in_memory = true;
   f.consumed += span;
   // The buffer's unread part starts behind this piece; the window stays readable until the next
   // fetch moves the buffer.
@@ -79,8 +91,9 @@ bool fetch_piece(Channel& channel) {
   return true;
 }
 
-ReadStatus fetch_or_fail(Channel& channel, bool end_allowed) {
-  if (fetch_piece(channel)) return ReadStatus::kReady;
+ReadStatus fetch_or_fail(Channel& channel, bool end_allowed,
+                         RecordAccess access = RecordAccess::kWhole) {
+  if (fetch_piece(channel, access)) return ReadStatus::kReady;
   if (end_allowed) return ReadStatus::kEndOfFile;
   raise_failure(kEndOfFile, &channel);
 }
@@ -90,7 +103,7 @@ ReadStatus take_bytes(Channel& channel, bool end_allowed, std::byte* out, std::s
   while (true) {
     const std::size_t here =
         static_cast<std::size_t>(std::min<std::uint64_t>(count, f.window_end - f.window_begin));
-    std::memcpy(out, channel.in.at_offset(f.window_begin), here);
+    read_record_bytes(channel, 0, out, here);
     f.window_begin += here;
     out += here;
     count -= here;
@@ -102,8 +115,8 @@ ReadStatus take_bytes(Channel& channel, bool end_allowed, std::byte* out, std::s
 
 }  // namespace
 
-ReadStatus begin_record(Channel& channel, bool end_allowed) {
-  return fetch_or_fail(channel, end_allowed);
+ReadStatus begin_record(Channel& channel, bool end_allowed, RecordAccess access) {
+  return fetch_or_fail(channel, end_allowed, access);
 }
 
 ReadStatus take_int32(Channel& channel, bool end_allowed, std::int32_t& value) {
@@ -142,6 +155,23 @@ std::span<const std::byte> record_window(const Channel& channel) {
 }
 
 bool record_continued(const Channel& channel) { return channel.framing.continued; }
+
+bool record_in_memory(const Channel& channel) { return channel.framing.in_memory; }
+
+std::uint64_t record_window_size(const Channel& channel) {
+  return channel.framing.window_end - channel.framing.window_begin;
+}
+
+void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n) {
+  const Framing& f = channel.framing;
+  if (offset > f.window_end - f.window_begin || n > f.window_end - f.window_begin - offset)
+    raise_failure(kTooMuchData, &channel);
+  if (f.in_memory) {
+    std::memcpy(out, channel.in.at_offset(f.window_begin + offset), n);
+  } else if (!read_at(channel, f.window_begin + offset, out, n)) {
+    raise_failure(kReadError, &channel);
+  }
+}
 
 void skip_in_window(Channel& channel, std::size_t count) {
   Framing& f = channel.framing;

@@ -14,10 +14,15 @@ namespace records {
 
 enum class ReadStatus { kReady, kEndOfFile };
 
+// kOnDemand lets a long record of a regular file stay on disk: the caller then reads only the
+// values it needs, with read_record_bytes. Framing, end of file and failures are the same.
+enum class RecordAccess { kWhole, kOnDemand };
+
 // Fetches the next record (its first piece) whole. Returns kEndOfFile only when the file has
 // ended and `end_allowed`; otherwise the end of the file ends the run with failure 24, and a
 // record cut short after a refill that delivered bytes with failure 39.
-ReadStatus begin_record(Channel& channel, bool end_allowed);
+ReadStatus begin_record(Channel& channel, bool end_allowed,
+                        RecordAccess access = RecordAccess::kWhole);
 
 // Each take delivers the next value of the record; a value may span pieces of a continued
 // record. kEndOfFile only when the file ends inside a continued record of an `end_allowed` read.
@@ -28,10 +33,16 @@ ReadStatus take_text(Channel& channel, bool end_allowed, char* text, std::size_t
 // Skips what the takes left of the record, including any further pieces.
 ReadStatus end_record(Channel& channel, bool end_allowed);
 
-// The current piece's data not yet taken, valid until the next fetch on the channel. When the
-// piece is not continued this is the rest of the whole record.
+// The current piece's data not yet taken, valid until the next fetch on the channel, when the
+// piece is in memory. When the piece is not continued this is the rest of the whole record.
 std::span<const std::byte> record_window(const Channel& channel);
 bool record_continued(const Channel& channel);
+bool record_in_memory(const Channel& channel);
+std::uint64_t record_window_size(const Channel& channel);
+
+// Copies n bytes at `offset` within the current piece's window, in memory or on disk. A window
+// too short is failure 67; a file that shrank under the reader is failure 39.
+void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);
 // Marks `count` bytes of the window as taken.
 void skip_in_window(Channel& channel, std::size_t count);
 

@@ -20,6 +20,8 @@ constexpr std::size_t kMinInputCapacity = 1 << 16;
 // Large files are read in chunks of this size: few system calls, and the bytes that move when
 // the buffer is compacted are a small share of each chunk.
 constexpr std::size_t kLargeInputCapacity = 8 << 20;
+// Reads ahead of a file whose long records are mostly skipped.
+constexpr std::size_t kSparseChunk = 4096;
 
 std::string_view trim(std::string_view name) {
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
@@ -187,7 +189,13 @@ void fill_to(Channel& channel, std::uint64_t target) {
   if (needed > SIZE_MAX / 2) raise_failure(kNoBufferMemory, &channel);
   grow_input(channel, static_cast<std::size_t>(needed));
   while (in.end_offset < target) {
-    ssize_t got = ::read(channel.fd, in.data.get() + in.end, in.capacity - in.end);
+    std::size_t ask = in.capacity - in.end;
+    if (channel.sparse)
+      ask = std::min<std::size_t>(ask, std::max<std::uint64_t>(target - in.end_offset, kSparseChunk));
+    // Regular files are read at explicit offsets, so that skipped records are never read.
+    ssize_t got = channel.regular_file
+                      ? ::pread(channel.fd, in.data.get() + in.end, ask, static_cast<off_t>(in.end_offset))
+                      : ::read(channel.fd, in.data.get() + in.end, ask);
     if (got < 0) {
       if (errno == EINTR) continue;
       raise_failure(kReadError, &channel, errno);
@@ -199,6 +207,31 @@ void fill_to(Channel& channel, std::uint64_t target) {
     in.end += static_cast<std::size_t>(got);
     in.end_offset += static_cast<std::uint64_t>(got);
   }
+}
+
+void skip_to(Channel& channel, std::uint64_t offset) {
+  InputBuffer& in = channel.in;
+  if (offset >= in.end_offset) {
+    in.begin = in.end = 0;
+    in.end_offset = offset;
+  } else if (offset > in.begin_offset()) {
+    in.begin = in.end - static_cast<std::size_t>(in.end_offset - offset);
+  }
+}
+
+bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n) {
+  while (n > 0) {
+    const ssize_t got = ::pread(channel.fd, out, n, static_cast<off_t>(offset));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      raise_failure(kReadError, &channel, errno);
+    }
+    if (got == 0) return false;
+    out += got;
+    n -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
 }
 
 void write_all(Channel& channel, std::string_view bytes) {

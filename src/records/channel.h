@@ -47,6 +47,7 @@ struct Framing {
   std::uint64_t window_begin = 0;
   std::uint64_t window_end = 0;
   bool continued = false;
+  bool in_memory = true;  // false: a long record left on disk, read value by value
 };
 
 // Output gathered for a channel: grows without zero-filling, so fields are written in place.
@@ -87,6 +88,9 @@ struct Channel {
   int fd = -1;
   bool owns_fd = false;
   bool regular_file = false;
+  // Set once a long record was left on disk: reads ahead stay small, since most of the file is
+  // skipped rather than read.
+  bool sparse = false;
   // Console output goes out at the end of every statement; files gather output in `out`.
   bool flush_each_statement = false;
 
@@ -116,6 +120,13 @@ std::string resolve_name(std::string_view name);
 // as the file holds them; growing or refilling the buffer as needed. Never allocates beyond what
 // a regular file holds. A refused read ends the run with the read failure.
 void fill_to(Channel& channel, std::uint64_t target);
+
+// Drops the buffered bytes before `offset`; reading goes on from there (regular files only).
+void skip_to(Channel& channel, std::uint64_t offset);
+
+// Reads n bytes at a file offset without touching the input buffer; false when the file ends
+// first.
+bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);
 
 // Writes `bytes` to the descriptor, all of them, or ends the run with the write failure.
 void write_all(Channel& channel, std::string_view bytes);

@@ -262,16 +262,18 @@ DecimalDigits round_to_digits(double x, int count) {
   return round_to_digits_exact(x, count);
 }
 
-FieldStatus write_exponent_field(char* field, double x, int width, int digits, int scale) {
+namespace {
+
+// Every value and field the common path does not take: special values, zero, near-ties, other
+// widths. Kept out of line so that the common path needs no large stack frame.
+[[gnu::noinline]] FieldStatus write_any_exponent_field(char* field, double x, int width, int digits,
+                                                       int scale) {
   if (width <= 0) return FieldStatus::kOk;
   if (std::isnan(x)) return write_left(field, width, width >= 4 ? " NaN" : "NaN");
   if (std::isinf(x)) return write_left(field, width, x > 0 ? " Infinity" : " -Infinity");
   const bool negative = std::signbit(x) && x != 0;
   // Zero is written as positive zero with scale factor 0, whatever the sign and the factor.
   if (x == 0) scale = 0;
-  if ((scale == 0 || scale == 1) && x != 0 && digits >= 1 &&
-      write_common_field(field, x, width, digits, scale))
-    return FieldStatus::kOk;
   // Digits before the point (scale > 0), zeros after it (scale < 0), significant digits.
   const int count = scale > 0 ? digits + 1 : digits + scale;
   if (digits < 1 || count < 1 || count > 40 || scale > digits + 1) return fill_asterisks(field, width);
@@ -338,6 +340,14 @@ FieldStatus write_exponent_field(char* field, double x, int width, int digits, i
   std::memcpy(p, mantissa, static_cast<std::size_t>(mantissa_length));
   std::memcpy(p + mantissa_length, exponent_part, 4);
   return FieldStatus::kOk;
+}
+
+}  // namespace
+
+FieldStatus write_exponent_field(char* field, double x, int width, int digits, int scale) {
+  if (std::isfinite(x) && x != 0 && write_common_field(field, x, width, digits, scale))
+    return FieldStatus::kOk;
+  return write_any_exponent_field(field, x, width, digits, scale);
 }
 
 std::string exponent_field(double x, int width, int digits, int scale) {

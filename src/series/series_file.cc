@@ -17,16 +17,16 @@ struct RowValues {
   double time;
   const double* step;
   std::size_t points;
-  std::size_t components;
+  std::size_t components;  // 1 or 2
   std::size_t component_stride;
 
   std::size_t size() const { return 1 + points * components; }
   void write(std::size_t i, const records::LayoutItem& field, int scale, char* at) const {
     double value = time;
     if (i > 0) {
-      const std::size_t k = (i - 1) / components;
-      const std::size_t c = (i - 1) - k * components;
-      value = step[c * component_stride + k];
+      // One component per point, or two (va, vb): no division on the way to each value.
+      const std::size_t j = i - 1;
+      value = components == 1 ? step[j] : step[(j & 1) * component_stride + (j >> 1)];
     }
     records::write_real_field(value, field, scale, at);
   }
