@@ -1,5 +1,6 @@
 // The program's entry: runs the dialogue and reports the failure that ended it, if any.
 #include <csignal>
+#include <new>
 
 #include "driver/run.h"
 #include "records/failure.h"
@@ -16,5 +17,13 @@ int main() {
   } catch (const records::Failure& failure) {
     records::report_failure(failure, 2);
     return failure.number();
+  } catch (const std::bad_alloc&) {
+    // Memory that a table or buffer could not get is the out-of-memory failure.
+    try {
+      records::raise_failure(records::kNoMemory);
+    } catch (const records::Failure& failure) {
+      records::report_failure(failure, 2);
+      return failure.number();
+    }
   }
 }

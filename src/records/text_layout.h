@@ -187,9 +187,9 @@ void walk_layout(const TextLayout& layout, int& scale, Field field, Literal lite
 
 }  // namespace detail
 
+// The lines of one output statement, appended to `out` without writing them anywhere.
 template <typename Values>
-void write_values(Channel& channel, const TextLayout& layout, const Values& values) {
-  OutputBuffer& out = channel.out;
+void format_values(OutputBuffer& out, const TextLayout& layout, const Values& values) {
   const std::size_t count = values.size();
   std::size_t next = 0;
   int scale = 0;
@@ -203,6 +203,11 @@ void write_values(Channel& channel, const TextLayout& layout, const Values& valu
       },
       [&](std::string_view text) { out.append(text); }, [&] { out.append("\r\n"); });
   out.append("\r\n");
+}
+
+template <typename Values>
+void write_values(Channel& channel, const TextLayout& layout, const Values& values) {
+  format_values(channel.out, layout, values);
   finish_output_statement(channel);
 }
 

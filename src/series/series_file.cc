@@ -1,6 +1,8 @@
 // Series file writing through the header and step-row layouts.
 #include "series/series_file.h"
 
+#include <algorithm>
+#include <future>
 #include <vector>
 
 #include "records/channel.h"
@@ -32,6 +34,57 @@ struct RowValues {
   }
 };
 
+// The step rows of one file, formatted by ranges.
+struct RowRange {
+  std::span<const double> times;
+  const SeriesColumns& columns;
+  std::size_t points;
+
+  std::size_t values_per_row() const { return 1 + points * columns.components; }
+  void format(records::OutputBuffer& out, std::size_t first, std::size_t end) const {
+    for (std::size_t s = first; s < end; ++s) {
+      const RowValues row{times[s], columns.table.data() + s * columns.step_stride, points,
+                          columns.components, columns.component_stride};
+      records::format_values(out, records::kRowLayout, row);
+    }
+  }
+};
+
+// Below this many values a file is formatted on the calling thread alone.
+constexpr std::size_t kSplitMinValues = 1 << 18;
+// Rows are formatted in chunks of about this much text.
+constexpr std::size_t kChunkBytes = 1 << 20;
+
+// Long files: a helper thread formats every other chunk of rows into memory while this thread
+// formats the chunk before it; this thread alone writes, in row order. Formatting touches no
+// channel, so the output is the same bytes in the same order as sequential formatting.
+void write_rows_in_parallel(records::Channel& file, const RowRange& rows) {
+  records::flush_output(file);  // the header; the file is cut behind it
+  const std::size_t row_bytes = 18 + 15 * rows.values_per_row();
+  const std::size_t chunk = std::max<std::size_t>(1, kChunkBytes / row_bytes);
+  const std::size_t count = rows.times.size();
+  // Each buffer on a cache line of its own: the two threads bump their sizes constantly.
+  struct alignas(64) Buffer {
+    records::OutputBuffer out;
+  };
+  Buffer mine_line, theirs_line;
+  records::OutputBuffer& mine = mine_line.out;
+  records::OutputBuffer& theirs = theirs_line.out;
+  for (std::size_t first = 0; first < count; first += 2 * chunk) {
+    const std::size_t middle = std::min(first + chunk, count);
+    const std::size_t end = std::min(first + 2 * chunk, count);
+    std::future<void> helper;
+    if (middle < end)
+      helper = std::async(std::launch::async, [&] { rows.format(theirs, middle, end); });
+    rows.format(mine, first, middle);
+    if (helper.valid()) helper.get();
+    records::write_all(file, mine.view());
+    records::write_all(file, theirs.view());
+    mine.clear();
+    theirs.clear();
+  }
+}
+
 }  // namespace
 
 void write_series_file(std::string_view name, int number, std::span<const std::int32_t> points,
@@ -44,10 +97,11 @@ void write_series_file(std::string_view name, int number, std::span<const std::i
     for (std::size_t c = 0; c < columns.components; ++c) values.push_back(OutputValue::of(point));
   records::write_formatted(file, records::kHeaderLayout, values);
 
-  for (std::size_t s = 0; s < times.size(); ++s) {
-    const RowValues row{times[s], columns.table.data() + s * columns.step_stride, points.size(),
-                        columns.components, columns.component_stride};
-    records::write_values(file, records::kRowLayout, row);
+  const RowRange rows{times, columns, points.size()};
+  if (times.size() * rows.values_per_row() < kSplitMinValues) {
+    rows.format(file.out, 0, times.size());
+  } else {
+    write_rows_in_parallel(file, rows);
   }
   records::close_channel(file);
 }
