@@ -166,6 +166,7 @@ void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, s
   const Framing& f = channel.framing;
   if (offset > f.window_end - f.window_begin || n > f.window_end - f.window_begin - offset)
     raise_failure(kTooMuchData, &channel);
+  if (n == 0) return;
   if (f.in_memory) {
     std::memcpy(out, channel.in.at_offset(f.window_begin + offset), n);
   } else if (!read_at(channel, f.window_begin + offset, out, n)) {

@@ -60,7 +60,9 @@ class OutputBuffer {
     size_ += n;
     return at;
   }
-  void append(std::string_view text) { std::memcpy(grow(text.size()), text.data(), text.size()); }
+  void append(std::string_view text) {
+    if (!text.empty()) std::memcpy(grow(text.size()), text.data(), text.size());
+  }
   void push_back(char c) { *grow(1) = c; }
   std::string_view view() const { return {data_.get(), size_}; }
   std::size_t size() const { return size_; }

@@ -39,7 +39,7 @@ void write_field(const OutputValue& v, const LayoutItem& field, int scale, char*
   switch (field.kind) {
     case ItemKind::kText:
       std::memset(at, ' ', width);
-      std::memcpy(at, v.text.data(), std::min(v.text.size(), width));
+      if (!v.text.empty()) std::memcpy(at, v.text.data(), std::min(v.text.size(), width));
       break;
     case ItemKind::kInteger:
       write_integer_field(at, v.kind == OutputValue::Kind::kInteger ? v.integer
@@ -79,7 +79,7 @@ void read_formatted(Channel& channel, const TextLayout& layout,
         std::string_view field = rest.substr(0, std::min(width, rest.size()));
         if (item->kind == ItemKind::kText) {
           std::memset(t.text, ' ', t.text_length);
-          std::memcpy(t.text, field.data(), std::min(field.size(), t.text_length));
+          if (!field.empty()) std::memcpy(t.text, field.data(), std::min(field.size(), t.text_length));
           column += width;
           return true;
         }
