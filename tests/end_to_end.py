@@ -232,9 +232,10 @@ class Run:
     pass
 
 
-def run_program(files, stdin, signal_after=None, limit_kb=None):
+def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdout_path=None,
+                directory=None, prepare=None):
     """Runs the binary in a fresh directory holding `files`; returns what it left."""
-    d = tempfile.mkdtemp(prefix='fs_e2e_')
+    d = directory or tempfile.mkdtemp(prefix='fs_e2e_')
     for name, data in files.items():
         path = os.path.join(d, name)
         if data is None:
@@ -243,14 +244,21 @@ def run_program(files, stdin, signal_after=None, limit_kb=None):
             with open(path, 'wb') as f:
                 f.write(data)
     before = {n: files[n] for n in files}
-    preexec = None
-    if limit_kb:
-        import resource
+    if prepare:
+        prepare(d)
 
-        def preexec():
+    def preexec():
+        if limit_kb:
+            import resource
             resource.setrlimit(resource.RLIMIT_AS, (limit_kb * 1024, limit_kb * 1024))
-    p = subprocess.Popen([BINARY], cwd=d, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        if user is not None:
+            os.setgid(user)
+            os.setuid(user)
+    out_target = open(stdout_path, 'wb') if stdout_path else subprocess.PIPE
+    p = subprocess.Popen([BINARY], cwd=d, stdin=subprocess.PIPE, stdout=out_target,
                          stderr=subprocess.PIPE, preexec_fn=preexec)
+    if stdout_path:
+        out_target.close()
     if signal_after is not None:
         p.stdin.write(stdin)
         p.stdin.flush()
@@ -270,7 +278,8 @@ def run_program(files, stdin, signal_after=None, limit_kb=None):
             with open(path, 'rb') as f:
                 r.files[name] = f.read()
     r.before = before
-    subprocess.run(['rm', '-rf', d])
+    if directory is None:
+        subprocess.run(['rm', '-rf', d])
     return r
 
 
@@ -558,6 +567,150 @@ class EndToEnd(unittest.TestCase):
         r = run_program({'res.bin': net.data(), 'pl.txt': pl}, b'1\nres.bin\npl.txt\n', limit_kb=1024 * 1024)
         self.assertEqual(r.status, 41, r.stderr)
         self.assertIn(b'flowseries: severe (41): insufficient virtual memory\r\n' + HEADING, r.stderr)
+
+    def test_every_failure_of_the_catalogue(self):
+        """Each failure Linux can produce: report line, table heading, exit status, and which
+        series files exist afterwards (old ones are never lost to a failure before their turn)."""
+        net = Network(10, 4, 3)
+        data = net.data()
+        lists = point_list(lists=([1], [2], [3], [4]))
+        old = {'HTIME.CSV': b'old H\r\n', 'VTIME.csv': b'old V\r\n'}
+        long_title = i32(200000000)   # a title record of 200 MB that the file really holds
+
+        def sparse_long_record(d):
+            with open(os.path.join(d, 'long.bin'), 'wb') as f:
+                f.write(long_title)
+                f.truncate(4 + 200000000)
+                f.seek(0, 2)
+                f.write(long_title + data[88:])
+
+        def locked(d):
+            os.chmod(d, 0o777)
+            os.chmod(os.path.join(d, 'res.bin'), 0)
+        nobody = 65534 if os.geteuid() == 0 else None
+        cut = data[:8300]  # the first read-ahead ends inside a record that the refill cannot complete
+        cases = [
+            # name, files, stdin, status, report text, OS line, files afterwards (None: as before)
+            ('9 permission denied', {'res.bin': data, 'pl.txt': lists}, b'1\nres.bin\n', 9,
+             b'permission to access file denied, unit 7, file {cwd}/res.bin', False, None,
+             dict(prepare=locked, user=nobody)),
+            ('24 end of the point-list file', {'res.bin': data, 'pl.txt': b'\n    1\n'}, b'1\nres.bin\npl.txt\n', 24,
+             b'end-of-file during read, unit 9, file {cwd}/pl.txt', False, None, {}),
+            ('29 missing work list', {'res.bin': data}, b'0\n', 29,
+             b'file not found, unit 98, file {cwd}/WORK.LST', False, None, {}),
+            ('30 result file is a directory', {'res.bin': None}, b'1\nres.bin\n', 30,
+             b'open failure, unit 7, file {cwd}/res.bin', True, None, {}),
+            ('30 PTIME.CSV is a directory', {'res.bin': data, 'pl.txt': lists, 'PTIME.CSV': None}, b'1\nres.bin\npl.txt\n', 30,
+             b'open failure, unit 11, file {cwd}/PTIME.CSV', True, {'HTIME.CSV': net.csv('H', [1], 3)}, {}),
+            ('39 record cut after the first read-ahead', {'res.bin': Network(300, 0, 3).data()[:8300], 'pl.txt': lists},
+             b'1\nres.bin\npl.txt\n', 39, b'error during read, unit 7, file {cwd}/res.bin', False, None, {}),
+            ('43 NUL inside a name', {'res.bin': data}, b'1\nres\0.bin\n', 43,
+             b'file name specification error, unit 7, file {cwd}/res\0.bin', False, None, {}),
+            ('59 bad answer', {}, b'x\n', 59, b'list-directed I/O syntax error, unit -4, file CONIN$', False, None, {}),
+            ('64 answer beyond 32 bits', {}, b'4294967296\n', 64, b'input conversion error, unit -4, file CONIN$', False, None, {}),
+            ('67 short link table', {'res.bin': b''.join(net.header_records()[:4]) + frame(b'x' * 35), 'pl.txt': lists},
+             b'1\nres.bin\n', 67, b'input statement requires too much data, unit 7, file {cwd}/res.bin', False, None, {}),
+            ('98 long record beyond the address space', {'pl.txt': lists}, b'1\nlong.bin\n', 98,
+             b'cannot allocate memory for the file buffer - out of memory, unit 7, file {cwd}/long.bin', False, None,
+             dict(prepare=sparse_long_record, limit_kb=150 * 1024)),
+            ('101 count above its limit', {'res.bin': data, 'pl.txt': point_list((None, 1, None, None, None), ([1, 2], [], [], []))},
+             b'1\nres.bin\npl.txt\n', 101, b'point count exceeds its limit, unit 9, file {cwd}/pl.txt', False, None, {}),
+            ('102 point outside the tables', {'res.bin': data, 'pl.txt': point_list(lists=([1], [60000], [], []))},
+             b'1\nres.bin\npl.txt\n', 102, b'point number outside the result tables, unit 9, file {cwd}/pl.txt', False, None, {}),
+            ('103 negative limit', {'res.bin': data, 'pl.txt': point_list((None, None, None, -5, None), ([1], [], [], []))},
+             b'1\nres.bin\npl.txt\n', 103, b'negative limit, unit 9, file {cwd}/pl.txt', False, None, {}),
+            ('179 work area beyond 32 bits', {'res.bin': data, 'pl.txt': point_list((99999, 99999, 1, 1, 1), ([1], [], [], []))},
+             b'1\nres.bin\npl.txt\n', 179, b'Cannot allocate array - overflow on array size calculation.', False, None, {}),
+        ]
+        if not os.environ.get('FLOWSERIES_SANITIZED'):
+            cases.append(('41 work area beyond the address space', {'res.bin': data, 'pl.txt': point_list((99999, 2000, 1, 1, 1), ([1], [], [], []))},
+                          b'1\nres.bin\npl.txt\n', 41, b'insufficient virtual memory', False, None, dict(limit_kb=1024 * 1024)))
+        for name, files, stdin, status, text, os_line, after, options in cases:
+            if options.get('user', 0) is None and 'user' in options:
+                options = dict(options)
+                del options['user']
+            with self.subTest(name):
+                all_files = dict(old)
+                all_files.update(files)
+                r = run_program(all_files, stdin, **options)
+                self.assertEqual(r.status, status, r.stderr[:300])
+                line = b'flowseries: severe (%d): ' % status + text.replace(b'{cwd}', os.path.realpath(r.dir).encode()) + CRLF
+                at = r.stderr.find(line)
+                self.assertGreaterEqual(at, 0, r.stderr[:300])
+                self.assertEqual(at > 0, os_line, r.stderr[:300])
+                self.assertTrue(r.stderr[at + len(line):].startswith(HEADING + CRLF))
+                expected = dict(old)
+                expected.update(after or {})
+                for series in ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv'):
+                    self.assertEqual(r.files.get(series), expected.get(series), series)
+
+    def test_write_failures(self):
+        net = Network(20, 0, 600)
+        # Standard output on a full device: the first prompt fails.
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        r = run_program({}, b'1\n', stdout_path='/dev/full')
+        self.assertEqual(r.status, 38, r.stderr)
+        self.assertIn(b'flowseries: severe (38): error during write, unit -1, file CONOUT$\r\n' + HEADING, r.stderr)
+        self.assertTrue(r.stderr.startswith(b'flowseries: No space left on device\r\n'), r.stderr)
+        # A series file on a full file system: a small tmpfs, when this machine lets us mount one.
+        subprocess.run(['rm', '-rf', d])
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        mount = os.path.join(d, 'full')
+        os.mkdir(mount)
+        if subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=64k', 'tmpfs', mount],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            print('\nskipped: a series file on a full file system (cannot mount a tmpfs here)')
+            subprocess.run(['rm', '-rf', d])
+            return
+        try:
+            with open(os.path.join(d, 'res.bin'), 'wb') as f:
+                f.write(net.data())
+            os.symlink(os.path.join(d, 'res.bin'), os.path.join(mount, 'r'))
+            r = run_program({'pl.txt': point_list((600, 20, None, None, None), (list(range(1, 21)), [1], [], []))},
+                            b'1\nr\npl.txt\n', directory=mount)
+            self.assertEqual(r.status, 38, r.stderr)
+            self.assertIn(b'flowseries: severe (38): error during write, unit 10, file ' + mount.encode() + b'/HTIME.CSV', r.stderr)
+            self.assertTrue(r.stderr.startswith(b'flowseries: No space left on device\r\n'), r.stderr)
+            self.assertNotIn('PTIME.CSV', r.files)
+        finally:
+            subprocess.run(['umount', mount])
+            subprocess.run(['rm', '-rf', d])
+
+    def test_interrupts_in_the_step_loop(self):
+        """The result file is a pipe that the test keeps open: the program waits for the next step
+        inside the step loop when the signal arrives."""
+        net = Network(10, 4, 2)
+        for sig, status, event in ((signal.SIGINT, 130, b'control-C'), (signal.SIGQUIT, 131, b'control-BREAK'),
+                                   (signal.SIGHUP, 129, b'window-CLOSE')):
+            with self.subTest(event=event):
+                d = tempfile.mkdtemp(prefix='fs_e2e_')
+                fifo = os.path.join(d, 'res.bin')
+                os.mkfifo(fifo)
+                with open(os.path.join(d, 'pl.txt'), 'wb') as f:
+                    f.write(point_list(lists=([1], [], [], [])))
+                p = subprocess.Popen([BINARY], cwd=d, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+                p.stdin.write(b'1\nres.bin\npl.txt\n')
+                p.stdin.flush()
+                writer = os.open(fifo, os.O_WRONLY)
+                os.write(writer, net.data())
+                expected = console_out(net.title, 10, 4)
+                out = b''
+                while len(out) < len(expected):
+                    chunk = os.read(p.stdout.fileno(), 4096)
+                    if not chunk:
+                        break
+                    out += chunk
+                time.sleep(0.3)
+                p.send_signal(sig)
+                rest, err = p.communicate(timeout=10)
+                os.close(writer)
+                self.assertEqual(out + rest, expected)
+                self.assertEqual(p.returncode, status)
+                self.assertTrue(err.startswith(b'flowseries: error (200): program aborting due to ' + event +
+                                               b' event\r\n' + HEADING + CRLF), err)
+                self.assertFalse(os.path.exists(os.path.join(d, 'HTIME.CSV')))
+                subprocess.run(['rm', '-rf', d])
 
     def test_interrupts(self):
         for sig, status, event in ((signal.SIGINT, 130, b'control-C'), (signal.SIGQUIT, 131, b'control-BREAK'),

@@ -35,7 +35,8 @@ std::uint64_t refill(Channel& channel) {
     if (f.filled + want > f.known_size) refresh_size(channel);
     held = std::max(f.known_size, channel.in.end_offset);
   } else {
-    fill_to(channel, f.filled + want);
+    // A pipe or device: one read, which delivers what the source has ready.
+    if (channel.in.end_offset <= f.filled) read_once(channel, want);
     held = channel.in.end_offset;
   }
   const std::uint64_t available = held > f.filled ? held - f.filled : 0;

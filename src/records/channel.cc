@@ -209,6 +209,19 @@ void fill_to(Channel& channel, std::uint64_t target) {
   }
 }
 
+bool read_once(Channel& channel, std::size_t limit) {
+  InputBuffer& in = channel.in;
+  grow_input(channel, in.end - in.begin + limit);
+  while (true) {
+    const ssize_t got = ::read(channel.fd, in.data.get() + in.end, std::min(limit, in.capacity - in.end));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) raise_failure(kReadError, &channel, errno);
+    in.end += static_cast<std::size_t>(got);
+    in.end_offset += static_cast<std::uint64_t>(got);
+    return got > 0;
+  }
+}
+
 void skip_to(Channel& channel, std::uint64_t offset) {
   InputBuffer& in = channel.in;
   if (offset >= in.end_offset) {

@@ -123,6 +123,10 @@ std::string resolve_name(std::string_view name);
 // a regular file holds. A refused read ends the run with the read failure.
 void fill_to(Channel& channel, std::uint64_t target);
 
+// One read of up to `limit` bytes into the input buffer, whatever the source has ready; false at
+// its end.
+bool read_once(Channel& channel, std::size_t limit);
+
 // Drops the buffered bytes before `offset`; reading goes on from there (regular files only).
 void skip_to(Channel& channel, std::uint64_t offset);
 
