@@ -8,6 +8,7 @@ usage: end_to_end.py --binary build/flowseries --generator build/flowseries-gen 
 import argparse
 import math
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -18,6 +19,8 @@ import unittest
 
 BINARY = None
 GENERATOR = None
+# A command that the binary runs under, such as a memory checker: FLOWSERIES_E2E_WRAPPER="valgrind -q".
+WRAPPER = os.environ.get('FLOWSERIES_E2E_WRAPPER', '').split()
 CRLF = b'\r\n'
 PROMPTS = [bytes.fromhex(h) for h in (
     '2d2d2d20208c8b89ca837483408343838b8169907d89bb9770816a82cc93c782dd8d9e82dd82cc90dd92e820',
@@ -255,7 +258,7 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
             os.setgid(user)
             os.setuid(user)
     out_target = open(stdout_path, 'wb') if stdout_path else subprocess.PIPE
-    p = subprocess.Popen([BINARY], cwd=d, stdin=subprocess.PIPE, stdout=out_target,
+    p = subprocess.Popen(WRAPPER + [BINARY], cwd=d, stdin=subprocess.PIPE, stdout=out_target,
                          stderr=subprocess.PIPE, preexec_fn=preexec)
     if stdout_path:
         out_target.close()
@@ -711,6 +714,88 @@ class EndToEnd(unittest.TestCase):
                                                b' event\r\n' + HEADING + CRLF), err)
                 self.assertFalse(os.path.exists(os.path.join(d, 'HTIME.CSV')))
                 subprocess.run(['rm', '-rf', d])
+
+    def run_on_terminal(self, lang, files, answers):
+        """Runs the binary with standard input and output on a pseudo-terminal in raw mode."""
+        import pty
+        import tty
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        for name, data in files.items():
+            with open(os.path.join(d, name), 'wb') as f:
+                f.write(data)
+        master, slave = pty.openpty()
+        tty.setraw(slave)
+        env = dict(os.environ, LANG=lang, LC_ALL=lang)
+        p = subprocess.Popen([BINARY], cwd=d, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=env)
+        os.close(slave)
+        os.write(master, answers)
+        out = b''
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            out += chunk
+        p.wait(timeout=10)
+        p.stderr.close()
+        os.close(master)
+        subprocess.run(['rm', '-rf', d])
+        return p.returncode, out
+
+    def test_prompts_in_utf8_on_a_utf8_terminal_only(self):
+        net = Network(4, 2, 1)
+        files = {'res.bin': net.data(), 'pl.txt': point_list(lists=([1], [], [], []))}
+        utf8 = [b' ' + m.decode('cp932').encode('utf-8') + CRLF for m in PROMPTS]
+        for lang, lines in (('C.UTF-8', utf8), ('C', LINES), ('POSIX', LINES)):
+            with self.subTest(lang=lang):
+                status, out = self.run_on_terminal(lang, files, b'1\nres.bin\npl.txt\n')
+                self.assertEqual(status, 0)
+                self.assertEqual(out, lines[0] + lines[1] + lines[2] + lines[3] + net.title + CRLF +
+                                 b'%12d%12d' % (4, 2) + CRLF + lines[4] + lines[5])
+        # Not a terminal: code page 932 whatever the locale.
+        r = run_program(files, b'1\nres.bin\npl.txt\n')
+        self.assertEqual(r.stdout, console_out(net.title, 4, 2))
+
+    @unittest.skipIf(not shutil.which('tmux'), 'tmux is not installed')
+    def test_interactive_run_under_tmux(self):
+        net = Network(4, 2, 2)
+        d = tempfile.mkdtemp(prefix='fs_tmux_')
+        with open(os.path.join(d, 'res.bin'), 'wb') as f:
+            f.write(net.data())
+        with open(os.path.join(d, 'pl.txt'), 'wb') as f:
+            f.write(point_list(lists=([1, 2], [], [], [])))
+        session = 'flowseries_%d' % os.getpid()
+        tmux = ['tmux', '-L', session, '-f', '/dev/null']
+        env = dict(os.environ, LANG='C.UTF-8', LC_ALL='C.UTF-8')
+        subprocess.run(tmux + ['new-session', '-d', '-s', session, '-x', '100', '-y', '30', '-c', d,
+                               BINARY + '; echo "exit status $?"; sleep 30'], check=True, env=env)
+
+        def screen():
+            return subprocess.run(tmux + ['capture-pane', '-p', '-t', session], capture_output=True,
+                                  check=True).stdout.decode('utf-8')
+
+        def wait_for(text):
+            for _ in range(100):
+                if text in screen():
+                    return
+                time.sleep(0.05)
+            self.fail('%r never appeared on the screen:\n%s' % (text, screen()))
+        try:
+            wait_for('ファイル名を入力　　/1')
+            subprocess.run(tmux + ['send-keys', '-t', session, '1', 'Enter'], check=True)
+            wait_for('結果ファイル名の入力')
+            subprocess.run(tmux + ['send-keys', '-t', session, 'res.bin', 'Enter'], check=True)
+            wait_for('データファイル名の入力')
+            subprocess.run(tmux + ['send-keys', '-t', session, 'pl.txt', 'Enter'], check=True)
+            wait_for('exit status 0')
+            self.assertIn('           4           2', screen())
+            with open(os.path.join(d, 'HTIME.CSV'), 'rb') as f:
+                self.assertEqual(f.read(), net.csv('H', [1, 2], 2))
+        finally:
+            subprocess.run(tmux + ['kill-server'], stderr=subprocess.DEVNULL)
+            subprocess.run(['rm', '-rf', d])
 
     def test_interrupts(self):
         for sig, status, event in ((signal.SIGINT, 130, b'control-C'), (signal.SIGQUIT, 131, b'control-BREAK'),

@@ -18,20 +18,35 @@ using records::ChannelKind;
 using records::InputTarget;
 using records::OpenMode;
 
-// The prompts, as code page 932 bytes.
-constexpr std::string_view kAnnounceSettings =
+// The prompts, as code page 932 bytes, and the same texts in UTF-8 for terminals that show it.
+struct Prompt {
+  std::string_view cp932;
+  std::string_view utf8;
+};
+
+constexpr Prompt kAnnounceSettings{
     "---  \x8c\x8b\x89\xca\x83t\x83@\x83" "C\x83\x8b\x81i\x90}\x89\xbb\x97p\x81j\x82\xcc\x93\xc7"
-    "\x82\xdd\x8d\x9e\x82\xdd\x82\xcc\x90\xdd\x92\xe8 ";
-constexpr std::string_view kOfferWorkList =
-    "---    WORK.LST\x82\xa9\x82\xe7\x93\xc7\x82\xdd\x8d\x9e\x82\xde/0";
-constexpr std::string_view kOfferTypedName =
-    "---    \x83t\x83@\x83" "C\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x81@\x81@/1";
-constexpr std::string_view kAskResultName =
-    "--- \x8c\x8b\x89\xca\x83t\x83@\x83" "C\x83\x8b\x96\xbc\x82\xcc\x93\xfc\x97\xcd ";
-constexpr std::string_view kAnnounceGraphData =
-    "--- \x83O\x83\x89\x83t\x97p\x83" "f\x81[\x83^\x82\xcc\x93\xc7\x82\xdd\x8d\x9e\x82\xdd ";
-constexpr std::string_view kAskPointListName =
-    "---   \x81@ \x83" "f\x81[\x83^\x83t\x83@\x83" "C\x83\x8b\x96\xbc\x82\xcc\x93\xfc\x97\xcd";
+    "\x82\xdd\x8d\x9e\x82\xdd\x82\xcc\x90\xdd\x92\xe8 ",
+    "---  結果ファイル（図化用）の読み込みの設定 "};
+constexpr Prompt kOfferWorkList{
+    "---    WORK.LST\x82\xa9\x82\xe7\x93\xc7\x82\xdd\x8d\x9e\x82\xde/0",
+    "---    WORK.LSTから読み込む/0"};
+constexpr Prompt kOfferTypedName{
+    "---    \x83t\x83@\x83" "C\x83\x8b\x96\xbc\x82\xf0\x93\xfc\x97\xcd\x81@\x81@/1",
+    "---    ファイル名を入力　　/1"};
+constexpr Prompt kAskResultName{
+    "--- \x8c\x8b\x89\xca\x83t\x83@\x83" "C\x83\x8b\x96\xbc\x82\xcc\x93\xfc\x97\xcd ",
+    "--- 結果ファイル名の入力 "};
+constexpr Prompt kAnnounceGraphData{
+    "--- \x83O\x83\x89\x83t\x97p\x83" "f\x81[\x83^\x82\xcc\x93\xc7\x82\xdd\x8d\x9e\x82\xdd ",
+    "--- グラフ用データの読み込み "};
+constexpr Prompt kAskPointListName{
+    "---   \x81@ \x83" "f\x81[\x83^\x83t\x83@\x83" "C\x83\x8b\x96\xbc\x82\xcc\x93\xfc\x97\xcd",
+    "---   　 データファイル名の入力"};
+
+void prompt(records::Console& console, const Prompt& text) {
+  records::write_free(console.output, {console.utf8_prompts ? text.utf8 : text.cp932});
+}
 
 constexpr int kWorkListNameLine = 4;
 
@@ -46,7 +61,7 @@ void read_name(Channel& channel, Name& name) {
 Name result_file_name(records::Console& console, std::int32_t answer) {
   Name name;
   if (answer == 1) {
-    records::write_free(console.output, {kAskResultName});
+    prompt(console, kAskResultName);
     read_name(console.input, name);
     return name;
   }
@@ -68,9 +83,9 @@ void echo_header(records::Console& console, const inputs::ResultHeader& header) 
 }  // namespace
 
 void run(records::Console& console) {
-  records::write_free(console.output, {kAnnounceSettings});
-  records::write_free(console.output, {kOfferWorkList});
-  records::write_free(console.output, {kOfferTypedName});
+  prompt(console, kAnnounceSettings);
+  prompt(console, kOfferWorkList);
+  prompt(console, kOfferTypedName);
   // An answer left unset (a lone comma or slash) counts as 0: the name comes from the work list.
   std::int32_t answer = 0;
   records::read_free_integer(console.input, answer);
@@ -82,8 +97,8 @@ void run(records::Console& console) {
   const inputs::ResultHeader header = inputs::read_result_header(result);
   echo_header(console, header);
 
-  records::write_free(console.output, {kAnnounceGraphData});
-  records::write_free(console.output, {kAskPointListName});
+  prompt(console, kAnnounceGraphData);
+  prompt(console, kAskPointListName);
   Name point_list_name;
   read_name(console.input, point_list_name);
   Channel point_list = records::open_channel(

@@ -1,6 +1,10 @@
 // Free-form console lines.
 #include "records/console.h"
 
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -82,7 +86,18 @@ Console open_console(int output_fd, int input_fd) {
   Console console{adopt_descriptor(kConsoleOutputChannel, "CONOUT$", output_fd, ChannelKind::kText),
                   adopt_descriptor(kConsoleInputChannel, "CONIN$", input_fd, ChannelKind::kText)};
   console.output.flush_each_statement = true;
+  console.utf8_prompts = terminal_shows_utf8(output_fd);
   return console;
+}
+
+bool terminal_shows_utf8(int fd) {
+  if (::isatty(fd) == 0) return false;
+  const char* previous = std::setlocale(LC_CTYPE, nullptr);
+  const std::string saved = previous != nullptr ? previous : "C";
+  const bool utf8 = std::setlocale(LC_CTYPE, "") != nullptr &&
+                    std::string_view(::nl_langinfo(CODESET)) == "UTF-8";
+  std::setlocale(LC_CTYPE, saved.c_str());  // nothing else depends on the locale
+  return utf8;
 }
 
 void write_free(Channel& output, std::initializer_list<FreeItem> items) {
