@@ -32,8 +32,12 @@ void format_field(benchmark::State& state, int width, int digits, int scale) {
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_TimeField_E16_7(benchmark::State& state) { format_field(state, 16, 7, 0); }
-void BM_ValueField_1PE14_5(benchmark::State& state) { format_field(state, 14, 5, 1); }
+void BM_TimeField_E16_7(benchmark::State& state) {
+  format_field(state, 16, 7, 0);
+}
+void BM_ValueField_1PE14_5(benchmark::State& state) {
+  format_field(state, 14, 5, 1);
+}
 BENCHMARK(BM_TimeField_E16_7);
 BENCHMARK(BM_ValueField_1PE14_5);
 

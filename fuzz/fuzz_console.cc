@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing_support::write_file(input_path(),
                               std::string_view(reinterpret_cast<const char*>(data), size));
   try {
-    records::Channel input = records::open_channel(records::kConsoleInputChannel, input_path(),
-                                                   records::ChannelKind::kText,
-                                                   records::OpenMode::kMustExist);
+    records::Channel input =
+        records::open_channel(records::kConsoleInputChannel, input_path(),
+                              records::ChannelKind::kText, records::OpenMode::kMustExist);
     std::int32_t answer = 0;
     records::read_free_integer(input, answer);
     std::array<char, 20> name{};

@@ -13,7 +13,8 @@ namespace {
 
 // The field from the exact path alone: digits of to_chars, placed by the field rules.
 std::string reference_field(double x, int width, int digits, int scale) {
-  if (std::isnan(x) || std::isinf(x) || x == 0) return records::exponent_field(x, width, digits, scale);
+  if (std::isnan(x) || std::isinf(x) || x == 0)
+    return records::exponent_field(x, width, digits, scale);
   const int count = digits + scale;
   const records::DecimalDigits d = records::round_to_digits_exact(x, count);
   std::string text = std::to_string(d.digits);

@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing_support::write_file(input_path(),
                               std::string_view(reinterpret_cast<const char*>(data), size));
   try {
-    records::Channel point_list = records::open_channel(
-        records::kPointListChannel, input_path(), records::ChannelKind::kText,
-        records::OpenMode::kMustExist);
+    records::Channel point_list =
+        records::open_channel(records::kPointListChannel, input_path(), records::ChannelKind::kText,
+                              records::OpenMode::kMustExist);
     inputs::Limits limits = inputs::read_limits_line(point_list);
     inputs::Limits sized = limits;
     driver::apply_default_limits(sized);

@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing_support::write_file(input_path(),
                               std::string_view(reinterpret_cast<const char*>(data), size));
   try {
-    records::Channel result = records::open_channel(records::kResultChannel, input_path(),
-                                                    records::ChannelKind::kBinary,
-                                                    records::OpenMode::kMustExist);
+    records::Channel result =
+        records::open_channel(records::kResultChannel, input_path(), records::ChannelKind::kBinary,
+                              records::OpenMode::kMustExist);
     const inputs::ResultHeader header = inputs::read_result_header(result);
     records::Channel point_list;
     point_list.number = records::kPointListChannel;

@@ -19,6 +19,7 @@ import unittest
 
 BINARY = None
 GENERATOR = None
+PLOT = None
 # A command that the binary runs under, such as a memory checker: FLOWSERIES_E2E_WRAPPER="valgrind -q".
 WRAPPER = os.environ.get('FLOWSERIES_E2E_WRAPPER', '').split()
 CRLF = b'\r\n'
@@ -797,15 +798,56 @@ class EndToEnd(unittest.TestCase):
             subprocess.run(tmux + ['kill-server'], stderr=subprocess.DEVNULL)
             subprocess.run(['rm', '-rf', d])
 
+    @unittest.skipIf(not shutil.which('xmllint'), 'xmllint is not installed')
+    def test_plot_draws_every_shape_of_series_file(self):
+        if not PLOT:
+            self.skipTest('no --plot program given')
+        for name, net, lists, limits in (
+                ('wide rows', Network(250, 120, 3), (list(range(1, 202)), [1, 0, -4], [], list(range(1, 101))),
+                 (None, 201, None, None, 100)),
+                ('zero steps', Network(5, 5, 0), ([1], [2], [3], [4]), (None,) * 5)):
+            with self.subTest(name):
+                d = tempfile.mkdtemp(prefix='fs_plot_')
+                files = {'res.bin': net.data(), 'pl.txt': point_list(limits, lists)}
+                for f, data in files.items():
+                    with open(os.path.join(d, f), 'wb') as out:
+                        out.write(data)
+                p = subprocess.run([BINARY], cwd=d, input=b'1\nres.bin\npl.txt\n', capture_output=True)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                for series in ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv'):
+                    if not os.path.exists(os.path.join(d, series)):
+                        continue
+                    p = subprocess.run([PLOT, series], cwd=d, capture_output=True)
+                    self.assertEqual(p.returncode, 0, p.stderr)
+                    svg = os.path.join(d, series.rsplit('.', 1)[0] + '.svg')
+                    p = subprocess.run(['xmllint', '--noout', svg], capture_output=True)
+                    self.assertEqual(p.returncode, 0, p.stderr)
+                subprocess.run(['rm', '-rf', d])
+
     def test_interrupts(self):
+        """The program waits for its answer, after its three prompts: the signal arrives in the
+        middle of the read."""
         for sig, status, event in ((signal.SIGINT, 130, b'control-C'), (signal.SIGQUIT, 131, b'control-BREAK'),
                                    (signal.SIGHUP, 129, b'window-CLOSE')):
             with self.subTest(event=event):
-                # The program waits for its answer: the signal arrives in the middle of the read.
-                r = run_program({}, b'', signal_after=(sig, 0.3))
-                self.assertEqual(r.status, status, r.stderr)
-                self.assertTrue(r.stderr.startswith(
-                    b'flowseries: error (200): program aborting due to ' + event + b' event\r\n' + HEADING + CRLF), r.stderr)
+                d = tempfile.mkdtemp(prefix='fs_e2e_')
+                p = subprocess.Popen(WRAPPER + [BINARY], cwd=d, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE)
+                expected = console_out(upto='answer')
+                out = b''
+                while len(out) < len(expected):
+                    chunk = os.read(p.stdout.fileno(), 4096)
+                    if not chunk:
+                        break
+                    out += chunk
+                p.send_signal(sig)
+                rest, err = p.communicate(timeout=30)
+                p.stdin.close()
+                subprocess.run(['rm', '-rf', d])
+                self.assertEqual(out + rest, expected)
+                self.assertEqual(p.returncode, status, err)
+                self.assertTrue(err.startswith(
+                    b'flowseries: error (200): program aborting due to ' + event + b' event\r\n' + HEADING + CRLF), err)
 
 
 def main():
@@ -813,8 +855,11 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--binary', required=True)
     ap.add_argument('--generator', required=True)
+    ap.add_argument('--plot')
     args, rest = ap.parse_known_args()
+    global PLOT
     BINARY, GENERATOR = os.path.abspath(args.binary), os.path.abspath(args.generator)
+    PLOT = os.path.abspath(args.plot) if args.plot else None
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
 
 

@@ -63,13 +63,20 @@ Options parse(int argc, char** argv) {
       if (i + 1 >= argc) usage();
       return argv[++i];
     };
-    if (arg == "--nodes") o.nodes = std::atoll(value());
-    else if (arg == "--links") o.links = std::atoll(value());
-    else if (arg == "--steps") o.steps = std::atoll(value());
-    else if (arg == "--dt") o.dt = std::atof(value());
-    else if (arg == "--title") o.title = value();
-    else if (!arg.empty() && arg[0] != '-' && o.output.empty()) o.output = arg;
-    else usage();
+    if (arg == "--nodes")
+      o.nodes = std::atoll(value());
+    else if (arg == "--links")
+      o.links = std::atoll(value());
+    else if (arg == "--steps")
+      o.steps = std::atoll(value());
+    else if (arg == "--dt")
+      o.dt = std::atof(value());
+    else if (arg == "--title")
+      o.title = value();
+    else if (!arg.empty() && arg[0] != '-' && o.output.empty())
+      o.output = arg;
+    else
+      usage();
   }
   if (o.output.empty() || o.nodes < 0 || o.links < 0 || o.steps < 0) usage();
   if (o.nodes > 100000000 || o.links > 50000000) usage();  // a record must fit its 32-bit length
@@ -95,7 +102,7 @@ int main(int argc, char** argv) {
   w.i32(static_cast<std::int32_t>(o.nodes));
   w.end();
   for (std::int64_t i = 1; i <= o.nodes; ++i) {
-    w.f64(0.5 * static_cast<double>(i));           // a
+    w.f64(0.5 * static_cast<double>(i));                 // a
     w.f64(100.0 + 0.25 * static_cast<double>(i % 400));  // base
   }
   w.end();
@@ -121,12 +128,12 @@ int main(int argc, char** argv) {
       const double x = static_cast<double>(i);
       w.i32(static_cast<std::int32_t>(i));
       w.f64(2.0 + 0.01 * static_cast<double>(i % 1000) + wave * (1.0 + 0.001 * x));  // p
-      w.f64((wave - 0.3) * 0.125 * static_cast<double>(i % 50 + 1) / 3.0);            // q
+      w.f64((wave - 0.3) * 0.125 * static_cast<double>(i % 50 + 1) / 3.0);           // q
     }
     w.end();
     for (std::int64_t j = 1; j <= o.links; ++j) {
       const double x = static_cast<double>(j % 200 + 1);
-      w.f64(0.8 * wave * x / 7.0 + 1e-3 * static_cast<double>(s % 11));  // va
+      w.f64(0.8 * wave * x / 7.0 + 1e-3 * static_cast<double>(s % 11));   // va
       w.f64(-0.8 * wave * x / 7.0 - 2e-4 * static_cast<double>(j % 13));  // vb
     }
     w.end();

@@ -67,11 +67,11 @@ WorkArea size_work_area(inputs::Limits& limits, const records::Channel& point_li
   series::SeriesTables& t = area.tables;
   t.limits = limits;
   double* real = area.reals.get();
-  t.p = cut(real, limits.p * s);
+  t.p = cut(real, std::int64_t{limits.p} * s);
   t.q = cut(real, limits.q * s);
   t.h = cut(real, limits.h * s);
   t.time = cut(real, s);
-  t.v = cut(real, limits.v * 2 * s);
+  t.v = cut(real, std::int64_t{limits.v} * 2 * s);
   std::int32_t* integer = area.integers.get();
   t.h_list = cut(integer, limits.h);
   t.p_list = cut(integer, limits.p);

@@ -25,7 +25,10 @@ TEST(SizeWorkArea, AppliesDefaultsAndSizesThePools) {
   const Case cases[] = {
       {{0, 0, 0, 0, 0}, {100, 50, 50, 100, 50}, 30201, 351},
       {{1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, 107, 105},
-      {{2, 0, 3, 0, 7}, {2, 50, 3, 100, 7}, 2 * (1 + 50 + 3 + 100 + 14) + 101, 50 + 3 + 100 + 7 + 101},
+      {{2, 0, 3, 0, 7},
+       {2, 50, 3, 100, 7},
+       2 * (1 + 50 + 3 + 100 + 14) + 101,
+       50 + 3 + 100 + 7 + 101},
   };
   const records::Channel pl = point_list_channel();
   for (const Case& c : cases) {

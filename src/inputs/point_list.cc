@@ -21,7 +21,8 @@ std::int32_t read_list(records::Channel& point_list, std::span<std::int32_t> lis
     records::raise_failure(records::kCountTooLarge, &point_list);
   std::vector<InputTarget> targets;
   targets.reserve(static_cast<std::size_t>(count));
-  for (std::int32_t i = 0; i < count; ++i) targets.push_back(InputTarget::of(list[static_cast<std::size_t>(i)]));
+  for (std::int32_t i = 0; i < count; ++i)
+    targets.push_back(InputTarget::of(list[static_cast<std::size_t>(i)]));
   records::read_formatted(point_list, records::kListLayout, targets);
   for (std::int32_t i = 0; i < count; ++i)
     if (list[static_cast<std::size_t>(i)] > capacity)

@@ -27,8 +27,9 @@ ListsRun read_lists(const std::string& text, std::size_t limit = 3) {
   run.p.assign(limit, -1);
   run.q.assign(limit, -1);
   run.v.assign(limit, -1);
-  run.failure = testing_support::failure_of(
-      [&] { run.counts = read_point_lists(c, {run.h, run.p, run.q, run.v}, 50000, 60000); });
+  run.failure = testing_support::failure_of([&] {
+    run.counts = read_point_lists(c, {run.h, run.p, run.q, run.v}, 50000, 60000);
+  });
   return run;
 }
 

@@ -18,7 +18,9 @@ using testing_support::frame_with;
 using testing_support::le32;
 using testing_support::le64;
 
-std::string title() { return std::string(80, 'T'); }
+std::string title() {
+  return std::string(80, 'T');
+}
 
 std::string header_bytes(std::int32_t n, std::int32_t m, int nodes_written, int links_written) {
   std::string nodes, links;
@@ -70,8 +72,10 @@ TEST(ReadResultHeader, HandlesCountsOfEveryKind) {
       {"no nodes, no links", header_bytes(0, 0, 0, 0), 0, 50000},
       {"negative counts read no entries", header_bytes(-5, -1, 0, 0), 0, 50000},
       {"more than 50000 nodes", header_bytes(60000, 1, 60000, 1), 0, 60000},
-      {"a node table that cannot hold N", header_bytes(2000000000, 0, 2, 0), records::kTooMuchData, 0},
-      {"a link table that cannot hold M", header_bytes(1, 2000000000, 1, 3), records::kTooMuchData, 0},
+      {"a node table that cannot hold N", header_bytes(2000000000, 0, 2, 0), records::kTooMuchData,
+       0},
+      {"a link table that cannot hold M", header_bytes(1, 2000000000, 1, 3), records::kTooMuchData,
+       0},
       {"header ends after the title", frame(title()), records::kEndOfFile, 0},
       {"title of 79 bytes", frame(std::string(79, 'T')), records::kTooMuchData, 0},
   };
@@ -124,13 +128,14 @@ TEST(ReadStepBlock, FailsOnShortOrMissingRecords) {
     int failure;
   };
   const Case cases[] = {
-      {"node record one byte short", head + frame(node_step(n, 0).substr(1)) + frame(link_step(m, 0)),
-       records::kTooMuchData},
-      {"link record 8 bytes short", head + frame(node_step(n, 0)) + frame(link_step(m, 0).substr(8)),
-       records::kTooMuchData},
+      {"node record one byte short",
+       head + frame(node_step(n, 0).substr(1)) + frame(link_step(m, 0)), records::kTooMuchData},
+      {"link record 8 bytes short",
+       head + frame(node_step(n, 0)) + frame(link_step(m, 0).substr(8)), records::kTooMuchData},
       {"file ends after the step head", head, records::kEndOfFile},
       {"file ends after the node record", head + frame(node_step(n, 0)), records::kEndOfFile},
-      {"longer records are fine", head + frame(node_step(n, 0) + "xx") + frame(link_step(m, 0) + "y"), 0},
+      {"longer records are fine",
+       head + frame(node_step(n, 0) + "xx") + frame(link_step(m, 0) + "y"), 0},
   };
   for (const Case& c : cases) {
     records::Channel channel = result_over(header_bytes(n, m, n, m) + c.steps);

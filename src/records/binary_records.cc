@@ -110,7 +110,8 @@ ReadStatus take_bytes(Channel& channel, bool end_allowed, std::byte* out, std::s
     count -= here;
     if (count == 0) return ReadStatus::kReady;
     if (!f.continued) raise_failure(kTooMuchData, &channel);
-    if (fetch_or_fail(channel, end_allowed) == ReadStatus::kEndOfFile) return ReadStatus::kEndOfFile;
+    if (fetch_or_fail(channel, end_allowed) == ReadStatus::kEndOfFile)
+      return ReadStatus::kEndOfFile;
   }
 }
 
@@ -144,7 +145,8 @@ ReadStatus end_record(Channel& channel, bool end_allowed) {
   Framing& f = channel.framing;
   f.window_begin = f.window_end;
   while (f.continued)
-    if (fetch_or_fail(channel, end_allowed) == ReadStatus::kEndOfFile) return ReadStatus::kEndOfFile;
+    if (fetch_or_fail(channel, end_allowed) == ReadStatus::kEndOfFile)
+      return ReadStatus::kEndOfFile;
   f.window_begin = f.window_end;
   return ReadStatus::kReady;
 }
@@ -155,9 +157,13 @@ std::span<const std::byte> record_window(const Channel& channel) {
           static_cast<std::size_t>(f.window_end - f.window_begin)};
 }
 
-bool record_continued(const Channel& channel) { return channel.framing.continued; }
+bool record_continued(const Channel& channel) {
+  return channel.framing.continued;
+}
 
-bool record_in_memory(const Channel& channel) { return channel.framing.in_memory; }
+bool record_in_memory(const Channel& channel) {
+  return channel.framing.in_memory;
+}
 
 std::uint64_t record_window_size(const Channel& channel) {
   return channel.framing.window_end - channel.framing.window_begin;

@@ -51,7 +51,9 @@ inline std::uint32_t decode_u32(const std::byte* b) {
   return std::to_integer<std::uint32_t>(b[0]) | std::to_integer<std::uint32_t>(b[1]) << 8 |
          std::to_integer<std::uint32_t>(b[2]) << 16 | std::to_integer<std::uint32_t>(b[3]) << 24;
 }
-inline std::int32_t decode_i32(const std::byte* b) { return static_cast<std::int32_t>(decode_u32(b)); }
+inline std::int32_t decode_i32(const std::byte* b) {
+  return static_cast<std::int32_t>(decode_u32(b));
+}
 inline double decode_f64(const std::byte* b) {
   const std::uint64_t bits = static_cast<std::uint64_t>(decode_u32(b)) |
                              static_cast<std::uint64_t>(decode_u32(b + 4)) << 32;

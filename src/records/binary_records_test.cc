@@ -51,9 +51,9 @@ TEST(BeginRecord, EndOfFileOutcomes) {
        kEndOfFile},
       // The cut record starts beyond the first 8192 bytes read: the refill delivers its
       // remaining bytes, and the record is still short: a read error.
-      {"cut record past the read-ahead", frame(le32(1)) + frame(std::string(8000, 'y')) +
-                                             le32(5000) + std::string(400, 'z'),
-       true, kReadError},
+      {"cut record past the read-ahead",
+       frame(le32(1)) + frame(std::string(8000, 'y')) + le32(5000) + std::string(400, 'z'), true,
+       kReadError},
   };
   for (const Case& c : cases) {
     Channel channel = binary(c.bytes);
@@ -72,10 +72,10 @@ TEST(BeginRecord, EndOfFileOutcomes) {
 TEST(BeginRecord, ReadsRecordsOfEveryShape) {
   testing_support::TempDir dir;
   const std::string long_payload = std::string(10000, 'L') + le32(42);
-  const std::string bytes = frame_with(le32(7), 4, 99)   // trailing marker differs: ignored
-                            + frame("")                 // empty record
+  const std::string bytes = frame_with(le32(7), 4, 99)      // trailing marker differs: ignored
+                            + frame("")                     // empty record
                             + frame(std::string(100, 'T'))  // longer than the takes
-                            + frame(long_payload)          // grows the read-ahead
+                            + frame(long_payload)           // grows the read-ahead
                             + frame(le32(9));
   Channel c = binary(bytes);
   EXPECT_EQ(read_int_record(c), 7);
@@ -171,15 +171,16 @@ TEST(BeginRecord, DamagedLengthAllocatesNothingBeyondTheFile) {
     int failure;
   };
   // Small files are wholly in the first read-ahead: a length past the end is the end of the file.
-  const Case cases[] = {{INT32_MAX, true, 0},  {INT32_MAX, false, kEndOfFile},
-                        {INT32_MIN, true, 0},  {-2000000000, false, kEndOfFile},
+  const Case cases[] = {{INT32_MAX, true, 0},
+                        {INT32_MAX, false, kEndOfFile},
+                        {INT32_MIN, true, 0},
+                        {-2000000000, false, kEndOfFile},
                         {1 << 30, true, 0}};
   for (const Case& c : cases) {
     Channel channel = binary(frame(le32(1)) + le32(c.marker) + "some bytes");
     read_int_record(channel);
-    const int failure = failure_of([&] {
-      EXPECT_EQ(begin_record(channel, c.end_allowed), ReadStatus::kEndOfFile);
-    });
+    const int failure = failure_of(
+        [&] { EXPECT_EQ(begin_record(channel, c.end_allowed), ReadStatus::kEndOfFile); });
     EXPECT_EQ(failure, c.failure) << c.marker;
     EXPECT_LT(channel.in.capacity, 64u << 20) << c.marker;
   }

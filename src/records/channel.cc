@@ -50,7 +50,9 @@ int open_failure_number(int error, OpenMode mode) {
   }
 }
 
-bool is_permission_refusal(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+bool is_permission_refusal(int error) {
+  return error == EACCES || error == EPERM || error == EROFS;
+}
 
 void grow_input(Channel& channel, std::size_t needed) {
   InputBuffer& in = channel.in;
@@ -88,7 +90,9 @@ void OutputBuffer::reserve(std::size_t needed) {
   capacity_ = capacity;
 }
 
-Channel::Channel(Channel&& other) noexcept { *this = std::move(other); }
+Channel::Channel(Channel&& other) noexcept {
+  *this = std::move(other);
+}
 
 Channel& Channel::operator=(Channel&& other) noexcept {
   if (this != &other) {
@@ -191,11 +195,12 @@ void fill_to(Channel& channel, std::uint64_t target) {
   while (in.end_offset < target) {
     std::size_t ask = in.capacity - in.end;
     if (channel.sparse)
-      ask = std::min<std::size_t>(ask, std::max<std::uint64_t>(target - in.end_offset, kSparseChunk));
+      ask =
+          std::min<std::size_t>(ask, std::max<std::uint64_t>(target - in.end_offset, kSparseChunk));
     // Regular files are read at explicit offsets, so that skipped records are never read.
-    ssize_t got = channel.regular_file
-                      ? ::pread(channel.fd, in.data.get() + in.end, ask, static_cast<off_t>(in.end_offset))
-                      : ::read(channel.fd, in.data.get() + in.end, ask);
+    ssize_t got = channel.regular_file ? ::pread(channel.fd, in.data.get() + in.end, ask,
+                                                 static_cast<off_t>(in.end_offset))
+                                       : ::read(channel.fd, in.data.get() + in.end, ask);
     if (got < 0) {
       if (errno == EINTR) continue;
       raise_failure(kReadError, &channel, errno);
@@ -213,7 +218,8 @@ bool read_once(Channel& channel, std::size_t limit) {
   InputBuffer& in = channel.in;
   grow_input(channel, in.end - in.begin + limit);
   while (true) {
-    const ssize_t got = ::read(channel.fd, in.data.get() + in.end, std::min(limit, in.capacity - in.end));
+    const ssize_t got =
+        ::read(channel.fd, in.data.get() + in.end, std::min(limit, in.capacity - in.end));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) raise_failure(kReadError, &channel, errno);
     in.end += static_cast<std::size_t>(got);

@@ -17,7 +17,7 @@ using testing_support::failure_of;
 
 TEST(ResolveName, TrimsBlanksAndNulsAndMakesThePathAbsolute) {
   testing_support::TempDir dir;
-  const std::string cwd = dir.path();
+  const std::string& cwd = dir.path();
   struct Case {
     std::string name;
     std::string path;
@@ -58,8 +58,9 @@ TEST(OpenChannel, ReportsEachRefusal) {
       {"created", OpenMode::kCreateIfMissing, 0},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(failure_of([&] { open_channel(kPointListChannel, c.name, ChannelKind::kText, c.mode); }),
-              c.failure)
+    EXPECT_EQ(
+        failure_of([&] { open_channel(kPointListChannel, c.name, ChannelKind::kText, c.mode); }),
+        c.failure)
         << c.name.substr(0, 40);
   struct stat info {};
   EXPECT_EQ(::stat("created", &info), 0);

@@ -19,9 +19,15 @@ namespace {
 constexpr int kLineWidth = 80;
 constexpr int kIntegerWidth = 12;
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool ends_value(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\r'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool ends_value(char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\r';
+}
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 bool is_exponent_letter(char c) {
   return c == 'D' || c == 'd' || c == 'E' || c == 'e' || c == 'Q' || c == 'q';
 }

@@ -96,7 +96,10 @@ const CatalogueEntry* find_catalogue_entry(int number) {
 }
 
 Failure::Failure(int number, bool has_channel, int unit, std::string file, int os_error)
-    : number_(number), has_channel_(has_channel), unit_(unit), file_(std::move(file)),
+    : number_(number),
+      has_channel_(has_channel),
+      unit_(unit),
+      file_(std::move(file)),
       os_error_(os_error) {
   frame_count_ = backtrace(frames_.data(), kMaxFrames);
 }
@@ -106,15 +109,18 @@ void raise_failure(int number, const Channel* channel, int os_error) {
   throw Failure(number, true, channel->number, channel->path, os_error);
 }
 
-void raise_failure(int number, const Channel* channel) { raise_failure(number, channel, 0); }
+void raise_failure(int number, const Channel* channel) {
+  raise_failure(number, channel, 0);
+}
 
-void raise_failure(int number) { raise_failure(number, nullptr, 0); }
+void raise_failure(int number) {
+  raise_failure(number, nullptr, 0);
+}
 
 std::string report_line(const Failure& failure) {
   const CatalogueEntry* entry = find_catalogue_entry(failure.number());
   std::string text = entry ? fill_placeholders(entry->text, failure) : "unknown failure";
-  std::string severity =
-      entry && entry->severity == Severity::kError ? "error" : "severe";
+  std::string severity = entry && entry->severity == Severity::kError ? "error" : "severe";
   return std::string(kProgramTag) + ": " + severity + " (" + std::to_string(failure.number()) +
          "): " + text;
 }

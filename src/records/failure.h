@@ -91,6 +91,7 @@ void report_failure(const Failure& failure, int fd);
 std::string_view stack_table_heading();
 
 // One row of the stack table for a code address; module and routine are cut to 17 columns.
-std::string stack_table_row(std::string_view module, unsigned long address, std::string_view routine);
+std::string stack_table_row(std::string_view module, unsigned long address,
+                            std::string_view routine);
 
 }  // namespace records

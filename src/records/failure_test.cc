@@ -47,7 +47,8 @@ TEST(ReportLine, FillsTheCatalogueText) {
       {41, nullptr, "flowseries: severe (41): insufficient virtual memory"},
       {179, nullptr,
        "flowseries: severe (179): Cannot allocate array - overflow on array size calculation."},
-      {101, &result, "flowseries: severe (101): point count exceeds its limit, unit 7, file /tmp/run/res.bin"},
+      {101, &result,
+       "flowseries: severe (101): point count exceeds its limit, unit 7, file /tmp/run/res.bin"},
   };
   for (const Case& c : cases) EXPECT_EQ(report_line(caught(c.number, c.channel)), c.line);
 }
@@ -57,11 +58,13 @@ TEST(FormatReport, PutsTheSystemsLineFirstAndTheStackTableLast) {
   result.number = kResultChannel;
   result.path = "/x/dir";
   const std::string report = format_report(caught(kOpenFailure, &result, EISDIR));
-  EXPECT_EQ(report.rfind("flowseries: Is a directory\r\n"
-                         "flowseries: severe (30): open failure, unit 7, file /x/dir\r\n"
-                         "Image              PC        Routine            Line        Source             \r\n",
-                         0),
-            0u)
+  EXPECT_EQ(
+      report.rfind(
+          "flowseries: Is a directory\r\n"
+          "flowseries: severe (30): open failure, unit 7, file /x/dir\r\n"
+          "Image              PC        Routine            Line        Source             \r\n",
+          0),
+      0u)
       << report;
   EXPECT_GT(report.size(), 300u);  // at least one row under the heading
   const std::string plain = format_report(caught(kEndOfFile, &result));

@@ -37,7 +37,8 @@ void handle(int signal, siginfo_t*, void* context) {
   (void)context;
 #endif
   static char report[512];
-  const std::size_t length = format_interrupt_report(report, sizeof report, signal, pc - module_base);
+  const std::size_t length =
+      format_interrupt_report(report, sizeof report, signal, pc - module_base);
   std::size_t done = 0;
   while (done < length) {
     const ssize_t n = ::write(2, report + done, length - done);

@@ -47,7 +47,9 @@ struct PowerTable {
           static_cast<std::uint64_t>(std::ldexp(f, 64)), e - 64};
     }
   }
-  const PowerEntry& operator()(int s) const { return value[static_cast<std::size_t>(s - kMinPower)]; }
+  const PowerEntry& operator()(int s) const {
+    return value[static_cast<std::size_t>(s - kMinPower)];
+  }
 };
 
 const PowerTable kPowers;
@@ -244,8 +246,8 @@ FieldStatus write_left(char* field, int width, std::string_view text) {
 DecimalDigits round_to_digits_exact(double x, int count) {
   char text[64];
   double a = std::fabs(x);
-  auto result = std::to_chars(text, text + sizeof text, a, std::chars_format::scientific,
-                              count - 1);
+  auto result =
+      std::to_chars(text, text + sizeof text, a, std::chars_format::scientific, count - 1);
   // text holds D[.DDD]e<sign><digits>
   std::uint64_t digits = 0;
   const char* p = text;
@@ -276,7 +278,8 @@ namespace {
   if (x == 0) scale = 0;
   // Digits before the point (scale > 0), zeros after it (scale < 0), significant digits.
   const int count = scale > 0 ? digits + 1 : digits + scale;
-  if (digits < 1 || count < 1 || count > 40 || scale > digits + 1) return fill_asterisks(field, width);
+  if (digits < 1 || count < 1 || count > 40 || scale > digits + 1)
+    return fill_asterisks(field, width);
 
   char mantissa[64];
   int mantissa_length = 0;
@@ -293,8 +296,8 @@ namespace {
       exponent = d.exponent - scale;
     } else {
       char text[96];
-      auto r = std::to_chars(text, text + sizeof text, std::fabs(x),
-                             std::chars_format::scientific, count - 1);
+      auto r = std::to_chars(text, text + sizeof text, std::fabs(x), std::chars_format::scientific,
+                             count - 1);
       int n = 0;
       const char* p = text;
       for (; *p != 'e'; ++p)
@@ -306,7 +309,8 @@ namespace {
     if (scale > 0) {
       std::memcpy(mantissa, significant, static_cast<std::size_t>(scale));
       mantissa[scale] = '.';
-      std::memcpy(mantissa + scale + 1, significant + scale, static_cast<std::size_t>(count - scale));
+      std::memcpy(mantissa + scale + 1, significant + scale,
+                  static_cast<std::size_t>(count - scale));
       mantissa_length = count + 1;
     } else {
       mantissa[0] = '.';
@@ -359,8 +363,9 @@ std::string exponent_field(double x, int width, int digits, int scale) {
 FieldStatus write_integer_field(char* field, std::int32_t value, int width, int min_digits) {
   if (width <= 0) return FieldStatus::kOk;
   const bool negative = value < 0;
-  std::uint64_t magnitude = negative ? 0ULL - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
-                                     : static_cast<std::uint64_t>(value);
+  std::uint64_t magnitude =
+      negative ? 0ULL - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
+               : static_cast<std::uint64_t>(value);
   int count = 1;
   while (count < 19 && magnitude >= kPow10[count]) ++count;
   if (count < min_digits) count = min_digits;

@@ -67,10 +67,17 @@ TEST(IntegerField, RightAlignsWithinWidth) {
     const char* text;
   };
   const Case cases[] = {
-      {15, 8, "      15"},       {-7, 8, "      -7"},       {0, 8, "       0"},
-      {99999999, 8, "99999999"}, {-9999999, 8, "-9999999"}, {100000000, 8, "********"},
-      {-10000000, 8, "********"}, {25, 12, "          25"}, {INT32_MIN, 12, " -2147483648"},
-      {INT32_MAX, 12, "  2147483647"}, {-5, 12, "          -5"},
+      {15, 8, "      15"},
+      {-7, 8, "      -7"},
+      {0, 8, "       0"},
+      {99999999, 8, "99999999"},
+      {-9999999, 8, "-9999999"},
+      {100000000, 8, "********"},
+      {-10000000, 8, "********"},
+      {25, 12, "          25"},
+      {INT32_MIN, 12, " -2147483648"},
+      {INT32_MAX, 12, "  2147483647"},
+      {-5, 12, "          -5"},
   };
   for (const Case& c : cases) EXPECT_EQ(integer_field(c.value, c.width), c.text) << c.value;
 }
@@ -81,10 +88,18 @@ TEST(ReadIntegerField, AcceptsBlanksSignsAndLeadingZeros) {
     std::int32_t value;
   };
   const Case cases[] = {
-      {"", 0},          {"     ", 0},       {"-", 0},         {"+", 0},
-      {"1 2", 12},      {"  -  7", -7},     {"12   ", 12},    {"0000012", 12},
-      {"-2147483648", INT32_MIN},           {"2147483647", INT32_MAX},
-      {"  +5", 5},      {"00000000000000000000000000042", 42},
+      {"", 0},
+      {"     ", 0},
+      {"-", 0},
+      {"+", 0},
+      {"1 2", 12},
+      {"  -  7", -7},
+      {"12   ", 12},
+      {"0000012", 12},
+      {"-2147483648", INT32_MIN},
+      {"2147483647", INT32_MAX},
+      {"  +5", 5},
+      {"00000000000000000000000000042", 42},
   };
   for (const Case& c : cases) {
     const IntegerInput got = read_integer_field(c.field);
@@ -94,8 +109,8 @@ TEST(ReadIntegerField, AcceptsBlanksSignsAndLeadingZeros) {
 }
 
 TEST(ReadIntegerField, RejectsEverythingElse) {
-  for (const char* field : {"1.0", "1E2", "12-", "+-3", "12A", "2147483648", "-2147483649",
-                            "0x10", "1_0", "\t5", "A", "99999999999999999999999", "1,2"}) {
+  for (const char* field : {"1.0", "1E2", "12-", "+-3", "12A", "2147483648", "-2147483649", "0x10",
+                            "1_0", "\t5", "A", "99999999999999999999999", "1,2"}) {
     const IntegerInput got = read_integer_field(field);
     EXPECT_FALSE(got.ok) << "'" << field << "'";
     EXPECT_EQ(got.value, 0) << "'" << field << "'";
@@ -243,8 +258,8 @@ TEST(ExponentField, AgreesWithExactDecimalExpansion) {
     const std::string value_field = exponent_field(x, 14, 5, 1);
     if (time_field != expected_field(oracle, x, true) ||
         value_field != expected_field(oracle, x, false)) {
-      ADD_FAILURE() << "x = " << std::hexfloat << x << ": '" << time_field << "' '"
-                    << value_field << "', expected '" << expected_field(oracle, x, true) << "' '"
+      ADD_FAILURE() << "x = " << std::hexfloat << x << ": '" << time_field << "' '" << value_field
+                    << "', expected '" << expected_field(oracle, x, true) << "' '"
                     << expected_field(oracle, x, false) << "'";
       if (++mismatches == 10) return;
     }
@@ -254,7 +269,8 @@ TEST(ExponentField, AgreesWithExactDecimalExpansion) {
 TEST(RoundToDigits, FastPathAgreesWithExactPathAtEveryCount) {
   std::mt19937_64 random(7);
   for (int i = 0; i < 200000; ++i) {
-    const double x = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 200) - 100);
+    const double x =
+        std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 200) - 100);
     if (x == 0) continue;
     const int count = 1 + i % 9;
     const DecimalDigits fast = round_to_digits(x, count);

@@ -23,7 +23,9 @@ struct OutputValueList {
 
 }  // namespace
 
-void throw_layout_error(const char* what) { throw std::logic_error(what); }
+void throw_layout_error(const char* what) {
+  throw std::logic_error(what);
+}
 
 void write_real_field(double value, const LayoutItem& field, int scale, char* at) {
   if (field.kind == ItemKind::kExponent)
@@ -42,9 +44,9 @@ void write_field(const OutputValue& v, const LayoutItem& field, int scale, char*
       if (!v.text.empty()) std::memcpy(at, v.text.data(), std::min(v.text.size(), width));
       break;
     case ItemKind::kInteger:
-      write_integer_field(at, v.kind == OutputValue::Kind::kInteger ? v.integer
-                                                                   : static_cast<std::int32_t>(v.real),
-                          field.width);
+      write_integer_field(
+          at, v.kind == OutputValue::Kind::kInteger ? v.integer : static_cast<std::int32_t>(v.real),
+          field.width);
       break;
     default:
       write_real_field(v.kind == OutputValue::Kind::kReal ? v.real : v.integer, field, scale, at);
@@ -75,11 +77,13 @@ void read_formatted(Channel& channel, const TextLayout& layout,
         if (item == nullptr) return true;
         const InputTarget& t = targets[next++];
         const auto width = static_cast<std::size_t>(item->width);
-        const std::string_view rest = column < line.size() ? line.substr(column) : std::string_view();
+        const std::string_view rest =
+            column < line.size() ? line.substr(column) : std::string_view();
         std::string_view field = rest.substr(0, std::min(width, rest.size()));
         if (item->kind == ItemKind::kText) {
           std::memset(t.text, ' ', t.text_length);
-          if (!field.empty()) std::memcpy(t.text, field.data(), std::min(field.size(), t.text_length));
+          if (!field.empty())
+            std::memcpy(t.text, field.data(), std::min(field.size(), t.text_length));
           column += width;
           return true;
         }

@@ -92,10 +92,18 @@ constexpr LayoutItem integer_field_item(int repeat, int width) {
 constexpr LayoutItem exponent_field_item(int width, int digits) {
   return {ItemKind::kExponent, 1, width, digits, 0, {}};
 }
-constexpr LayoutItem literal(std::string_view text) { return {ItemKind::kLiteral, 1, 0, 0, 0, text}; }
-constexpr LayoutItem scale_factor(int k) { return {ItemKind::kScale, 1, 0, 0, k, {}}; }
-constexpr LayoutItem group(int repeat) { return {ItemKind::kGroupOpen, repeat, 0, 0, 0, {}}; }
-constexpr LayoutItem group_end() { return {ItemKind::kGroupClose, 1, 0, 0, 0, {}}; }
+constexpr LayoutItem literal(std::string_view text) {
+  return {ItemKind::kLiteral, 1, 0, 0, 0, text};
+}
+constexpr LayoutItem scale_factor(int k) {
+  return {ItemKind::kScale, 1, 0, 0, k, {}};
+}
+constexpr LayoutItem group(int repeat) {
+  return {ItemKind::kGroupOpen, repeat, 0, 0, 0, {}};
+}
+constexpr LayoutItem group_end() {
+  return {ItemKind::kGroupClose, 1, 0, 0, 0, {}};
+}
 
 // The layouts of the program.
 namespace layouts {
@@ -106,9 +114,9 @@ inline constexpr LayoutItem kCountItems[] = {integer_field_item(1, 5)};
 inline constexpr LayoutItem kListItems[] = {integer_field_item(10, 7)};
 inline constexpr LayoutItem kHeaderItems[] = {group(200), literal(","), integer_field_item(1, 8),
                                               group_end()};
-inline constexpr LayoutItem kRowItems[] = {exponent_field_item(16, 7), group(200), literal(","),
-                                           scale_factor(1), exponent_field_item(14, 5),
-                                           group_end()};
+inline constexpr LayoutItem kRowItems[] = {
+    exponent_field_item(16, 7), group(200), literal(","), scale_factor(1),
+    exponent_field_item(14, 5), group_end()};
 }  // namespace layouts
 
 inline constexpr TextLayout kNameLayout{layouts::kNameItems};      // (A20)

@@ -24,6 +24,7 @@ std::string written(const TextLayout& layout, const std::vector<OutputValue>& va
 
 std::vector<OutputValue> integers(int count, int first = 1) {
   std::vector<OutputValue> values;
+  values.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) values.push_back(OutputValue::of(first + i));
   return values;
 }
@@ -57,9 +58,12 @@ TEST(WriteFormatted, StepRowsKeepTheScaleFactorOnContinuationLines) {
 }
 
 TEST(WriteFormatted, TitleIsOneLineOf80Columns) {
-  const std::string title = "0123456789abcdefghijABCDEFGHIJ0123456789abcdefghijABCDEFGHIJ0123456789abcdefghij";
+  const std::string title =
+      "0123456789abcdefghijABCDEFGHIJ0123456789abcdefghijABCDEFGHIJ0123456789abcdefghij";
   std::vector<OutputValue> pieces;
-  for (int i = 0; i < 20; ++i) pieces.push_back(OutputValue::of(std::string_view(title).substr(4 * i, 4)));
+  pieces.reserve(20);
+  for (int i = 0; i < 20; ++i)
+    pieces.push_back(OutputValue::of(std::string_view(title).substr(4 * i, 4)));
   EXPECT_EQ(written(kTitleLayout, pieces), title + "\r\n");
 }
 
@@ -71,9 +75,11 @@ struct ReadCase {
 
 std::vector<std::int32_t> read_integers(const TextLayout& layout, const std::string& text,
                                         std::size_t count) {
-  Channel c = testing_support::channel_over(text, ChannelKind::kText, kPointListChannel, "list.txt");
+  Channel c =
+      testing_support::channel_over(text, ChannelKind::kText, kPointListChannel, "list.txt");
   std::vector<std::int32_t> values(count, -1);
   std::vector<InputTarget> targets;
+  targets.reserve(count);
   for (auto& v : values) targets.push_back(InputTarget::of(v));
   read_formatted(c, layout, targets);
   return values;
@@ -117,11 +123,12 @@ TEST(ReadFormatted, ListsTakeTenNumbersPerLine) {
 TEST(ReadFormatted, FailsOnBadFieldsAndTheEndOfTheFile) {
   testing_support::TempDir dir;
   const std::pair<std::string, int> cases[] = {
-      {"  1.0\n", kConversionError}, {"  12A\n", kConversionError}, {"\t   5\n", kConversionError},
-      {"", kEndOfFile},              {"    1    2    3    4    5", 0},
+      {"  1.0\n", kConversionError},    {"  12A\n", kConversionError},
+      {"\t   5\n", kConversionError},   {"", kEndOfFile},
+      {"    1    2    3    4    5", 0},
   };
-  for (const auto& [text, failure] : cases)
-    EXPECT_EQ(failure_of([&] { read_integers(kLimitsLayout, text, 5); }), failure) << text;
+  for (const auto& c : cases)
+    EXPECT_EQ(failure_of([&] { read_integers(kLimitsLayout, c.first, 5); }), c.second) << c.first;
   // A list whose second line is missing.
   EXPECT_EQ(failure_of([&] { read_integers(kListLayout, "1,2,3,4,5,6,7,8,9,10\n", 11); }),
             kEndOfFile);

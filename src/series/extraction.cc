@@ -8,19 +8,23 @@
 namespace series {
 namespace {
 
-std::size_t at(std::int32_t i) { return static_cast<std::size_t>(i); }
+std::size_t at(std::int32_t i) {
+  return static_cast<std::size_t>(i);
+}
 
 void store_step(const inputs::StepBuffers& step, const inputs::ResultHeader& header,
                 const inputs::PointCounts& counts, SeriesTables& t, std::int32_t s) {
   const inputs::Limits& l = t.limits;
   t.time[at(s)] = step.time;
   for (std::int32_t k = 0; k < counts.p; ++k)
-    if (const std::int32_t v = t.p_list[at(k)]; v > 0) t.p[at(k) + at(l.p) * at(s)] = step.p[at(v - 1)];
+    if (const std::int32_t v = t.p_list[at(k)]; v > 0)
+      t.p[at(k) + at(l.p) * at(s)] = step.p[at(v - 1)];
   for (std::int32_t k = 0; k < counts.h; ++k)
     if (const std::int32_t v = t.h_list[at(k)]; v > 0)
       t.h[at(k) + at(l.h) * at(s)] = step.p[at(v - 1)] + header.node_base[at(v - 1)];
   for (std::int32_t k = 0; k < counts.q; ++k)
-    if (const std::int32_t v = t.q_list[at(k)]; v > 0) t.q[at(k) + at(l.q) * at(s)] = step.q[at(v - 1)];
+    if (const std::int32_t v = t.q_list[at(k)]; v > 0)
+      t.q[at(k) + at(l.q) * at(s)] = step.q[at(v - 1)];
   for (std::int32_t k = 0; k < counts.v; ++k) {
     if (const std::int32_t v = t.v_list[at(k)]; v > 0) {
       t.v[at(k) + at(l.v) * (2 * at(s))] = step.va[at(v - 1)];
@@ -65,11 +69,14 @@ void extract_series(records::Channel& point_list, records::Channel& result,
   const std::span<const double> times = std::span<const double>(tables.time).first(at(stored));
   const inputs::Limits& l = tables.limits;
   if (counts.h > 0)
-    write_series_file("HTIME.CSV", 10, first(tables.h_list, counts.h), times, {tables.h, at(l.h), 1, 0});
+    write_series_file("HTIME.CSV", 10, first(tables.h_list, counts.h), times,
+                      {tables.h, at(l.h), 1, 0});
   if (counts.p > 0)
-    write_series_file("PTIME.CSV", 11, first(tables.p_list, counts.p), times, {tables.p, at(l.p), 1, 0});
+    write_series_file("PTIME.CSV", 11, first(tables.p_list, counts.p), times,
+                      {tables.p, at(l.p), 1, 0});
   if (counts.q > 0)
-    write_series_file("QTIME.csv", 12, first(tables.q_list, counts.q), times, {tables.q, at(l.q), 1, 0});
+    write_series_file("QTIME.csv", 12, first(tables.q_list, counts.q), times,
+                      {tables.q, at(l.q), 1, 0});
   if (counts.v > 0)
     write_series_file("VTIME.csv", 12, first(tables.v_list, counts.v), times,
                       {tables.v, 2 * at(l.v), 2, at(l.v)});

@@ -1,0 +1,90 @@
+// The plot companion reads back every shape of series file and picks round ticks.
+#include "plot/series_csv.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace plot {
+namespace {
+
+std::string row_line(int groups, const char* first, const char* value, bool trailing) {
+  std::string line = first;
+  for (int i = 0; i < groups; ++i) line += std::string(",") + value;
+  return line + (trailing ? "," : "") + "\r\n";
+}
+
+TEST(ParseSeries, ReadsEveryShapeTheProgramWrites) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t columns, steps;
+    double last;
+  };
+  std::string header200 = row_line(200, "", "       7", false);
+  std::string wide = header200 + ",     201,\r\n" +
+                     row_line(200, "   0.1000000E+01", "   1.00000E+00", false) +
+                     ",  -2.50000E+00,\r\n";
+  const Case cases[] = {
+      {"example",
+       ",       5,      17,\r\n   0.0000000E+00,   1.25000E+01,   1.32500E+01,\r\n"
+       "   0.6000000E+02,   1.27500E+01,   1.30000E+01,\r\n",
+       2, 2, 13.0},
+      {"zero steps", ",       5,\r\n", 1, 0, NAN},
+      {"201 columns on continuation lines", wide, 201, 1, -2.5},
+      {"exactly 200 columns, no trailing comma",
+       header200 + row_line(200, "   0.1000000E+01", "   3.00000E+00", false), 200, 1, 3.0},
+      {"LF line ends, no final line end", ",       1,\n   0.1000000E+01,   1.00000-100,", 1, 1,
+       1e-100},
+      {"special fields",
+       ",********,       2,\r\n   0.1000000E+01, NaN          , Infinity     ,\r\n", 2, 1,
+       INFINITY},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto table = parse_series(c.text, false, &error);
+    ASSERT_TRUE(table.has_value()) << c.name << ": " << error;
+    EXPECT_EQ(table->columns.size(), c.columns) << c.name;
+    EXPECT_EQ(table->times.size(), c.steps) << c.name;
+    if (c.steps > 0) {
+      const double last = table->columns.back().back();
+      EXPECT_TRUE(last == c.last) << c.name << ": " << last;
+    }
+  }
+}
+
+TEST(ParseSeries, LabelsLinkColumnsAndRejectsOtherFiles) {
+  const auto links = parse_series(
+      ",       4,       4,\r\n   0.1000000E+01,   1.00000E+00,  -1.00000E+00,\r\n", true, nullptr);
+  ASSERT_TRUE(links.has_value());
+  EXPECT_EQ(links->labels, (std::vector<std::string>{"4 va", "4 vb"}));
+  std::string error;
+  EXPECT_FALSE(parse_series("time,value\n1,2\n", false, &error).has_value());
+  EXPECT_FALSE(parse_series(",       1,\r\n   0.1000000E+01,   1.00000E+00,   2.00000E+00,\r\n",
+                            false, &error));
+  EXPECT_FALSE(parse_series("", false, &error).has_value());
+}
+
+TEST(ParseField, ReadsExponentFormsAndMarksTheRest) {
+  EXPECT_EQ(parse_field("   0.6000000E+02"), 60.0);
+  EXPECT_EQ(parse_field("  -1.25000E+01"), -12.5);
+  EXPECT_EQ(parse_field("   0.1000000+101"), 1e100);
+  EXPECT_EQ(parse_field("   4.94066-324"), 4.94066e-324);
+  EXPECT_EQ(parse_field(" -Infinity    "), -INFINITY);
+  EXPECT_TRUE(std::isnan(parse_field("********")));
+  EXPECT_TRUE(std::isnan(parse_field("abc")));
+}
+
+TEST(NiceTicks, UsesStepsOfOneTwoOrFive) {
+  EXPECT_EQ(nice_ticks(0, 10, 5), (std::vector<double>{0, 2, 4, 6, 8, 10}));
+  EXPECT_EQ(nice_ticks(0, 21600, 8), (std::vector<double>{0, 5000, 10000, 15000, 20000}));
+  const std::vector<double> small = nice_ticks(-0.3, 0.3, 6);
+  ASSERT_EQ(small.size(), 7u);
+  EXPECT_DOUBLE_EQ(small.front(), -0.3);
+  EXPECT_EQ(small[3], 0.0);
+  EXPECT_FALSE(nice_ticks(5, 5, 6).empty());  // a flat series still gets an axis
+}
+
+}  // namespace
+}  // namespace plot
