@@ -522,6 +522,37 @@ class EndToEnd(unittest.TestCase):
                             self.assertEqual(r.files['HTIME.CSV'], net.csv('H', [1, n], stored))
                             self.assertEqual(r.files['VTIME.csv'], net.csv('V', [m], stored))
 
+    def test_long_records_read_value_by_value(self):
+        """Past the first 8 MiB, node records of 1 MB stay on disk and only the listed values are
+        read: the series and the outcome of every cut are the same as for a whole read."""
+        n, m = 50000, 2000
+        net = Network(n, m, 12)
+        data = net.data()
+        header = len(b''.join(net.header_records()))
+        step = (len(data) - header) // 12
+        lists = ([1, 777, 49999, 50000], [2, 3, 4, 25000], [50000], [1, 1999, 2000])
+        files = {'pl.txt': point_list(lists=lists)}
+        self.whole_run(net, lists, data=data)
+        cuts = [header + 8 * step + d for d in (0, 2, 13, 20, 40, 500000, 1000000, 1000027, step - 3)] + \
+               [len(data) - 1, len(data) - 20000]
+        for cut in cuts:
+            for limit in (8, 9, 100):
+                status, stored = ReadAhead(data[:cut]).outcome(n, m, limit)
+                with self.subTest(cut=cut, limit=limit, expected=status):
+                    files['pl.txt'] = point_list((limit, None, None, None, None), lists)
+                    files['res.bin'] = data[:cut]
+                    r = run_program(files, b'1\nres.bin\npl.txt\n')
+                    self.assertEqual(r.status, status, r.stderr[:200])
+                    if status == 0:
+                        self.assertEqual(r.files['HTIME.CSV'], net.csv('H', lists[0], stored))
+                        self.assertEqual(r.files['VTIME.csv'], net.csv('V', lists[3], stored))
+
+    def test_long_series_files_formatted_in_chunks(self):
+        """A file of more than 2^18 values is formatted on two threads: the same bytes."""
+        net = Network(60, 2, 6000)
+        lists = (list(range(1, 51)), [], [], [1, 2])
+        self.whole_run(net, lists, limits=(6000, None, None, None, None), stored=6000)
+
     def test_records_in_pieces_give_the_same_series(self):
         net = Network(5000, 20, 3)
         records = net.header_records() + [x for s in range(3) for x in net.step_records(s)]
