@@ -237,7 +237,7 @@ class Run:
 
 
 def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdout_path=None,
-                directory=None, prepare=None):
+                directory=None, prepare=None, new_session=False):
     """Runs the binary in a fresh directory holding `files`; returns what it left."""
     d = directory or tempfile.mkdtemp(prefix='fs_e2e_')
     for name, data in files.items():
@@ -260,7 +260,7 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
             os.setuid(user)
     out_target = open(stdout_path, 'wb') if stdout_path else subprocess.PIPE
     p = subprocess.Popen(WRAPPER + [BINARY], cwd=d, stdin=subprocess.PIPE, stdout=out_target,
-                         stderr=subprocess.PIPE, preexec_fn=preexec)
+                         stderr=subprocess.PIPE, preexec_fn=preexec, start_new_session=new_session)
     if stdout_path:
         out_target.close()
     if signal_after is not None:
@@ -639,6 +639,9 @@ class EndToEnd(unittest.TestCase):
              b'open failure, unit 11, file {cwd}/PTIME.CSV', True, {'HTIME.CSV': net.csv('H', [1], 3)}, {}),
             ('39 record cut after the first read-ahead', {'res.bin': Network(300, 0, 3).data()[:8300], 'pl.txt': lists},
              b'1\nres.bin\npl.txt\n', 39, b'error during read, unit 7, file {cwd}/res.bin', False, None, {}),
+            # Without a controlling terminal, the terminal device has no device behind it.
+            ('42 the terminal of a session without one', {}, b'1\n/dev/tty\n', 42,
+             b'no such device, unit 7, file /dev/tty', False, None, dict(new_session=True)),
             ('43 NUL inside a name', {'res.bin': data}, b'1\nres\0.bin\n', 43,
              b'file name specification error, unit 7, file {cwd}/res\0.bin', False, None, {}),
             ('59 bad answer', {}, b'x\n', 59, b'list-directed I/O syntax error, unit -4, file CONIN$', False, None, {}),

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "records/failure.h"
 #include "testing/test_files.h"
@@ -204,6 +209,72 @@ TEST(RecordWindow, ShowsTheWholeRecordWhenItComesInOnePiece) {
   EXPECT_TRUE(record_continued(c));
   end_record(c, false);
   EXPECT_EQ(begin_record(c, true), ReadStatus::kEndOfFile);
+}
+
+TEST(BeginRecord, ReadsAFileLongerThanTheReadBufferWhole) {
+  testing_support::TempDir dir;
+  // 120 records of 100 kB: the real reads move the unread bytes to the front at every chunk.
+  std::string bytes;
+  for (int i = 0; i < 120; ++i)
+    bytes += frame(le32(i) + std::string(100000 - 4, static_cast<char>('a' + i % 26)));
+  Channel c = binary(bytes);
+  for (int i = 0; i < 120; ++i) {
+    std::int32_t v = -1;
+    begin_record(c, false);
+    take_int32(c, false, v);
+    char tail[4];
+    skip_in_window(c, 100000 - 4 - 4);
+    take_text(c, false, tail, 4);
+    end_record(c, false);
+    ASSERT_EQ(v, i);
+    ASSERT_EQ(std::string(tail, 4), std::string(4, static_cast<char>('a' + i % 26)));
+  }
+  EXPECT_EQ(begin_record(c, true), ReadStatus::kEndOfFile);
+}
+
+// A pipe delivers what its writer has written so far: each refill is one read, so a record that
+// is still short after the delivery that follows is a read error, and the closed pipe is the end.
+TEST(BeginRecord, ReadsFromAPipeOneDeliveryPerRefill) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> deliveries;
+    int failure;
+    int records;
+  };
+  const std::string a = frame(le32(1)), b = frame(le32(2));
+  const Case cases[] = {
+      {"records in one delivery", {a + b}, 0, 2},
+      {"records in two deliveries", {a, b}, 0, 2},
+      {"a record completed by the next delivery", {a + b.substr(0, 5), b.substr(5)}, 0, 2},
+      {"a record still short after the next delivery",
+       {a + b.substr(0, 5), b.substr(5, 3), b.substr(8)},
+       kReadError,
+       1},
+      {"stray bytes at the end", {a + "xy"}, 0, 1},
+  };
+  for (const Case& c : cases) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+      for (const std::string& delivery : c.deliveries) {
+        if (::write(fds[1], delivery.data(), delivery.size()) < 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      ::close(fds[1]);
+    });
+    Channel channel = adopt_descriptor(kResultChannel, "pipe", fds[0], ChannelKind::kBinary);
+    int read_records = 0;
+    const int failure = failure_of([&] {
+      while (begin_record(channel, true) == ReadStatus::kReady) {
+        end_record(channel, true);
+        ++read_records;
+      }
+    });
+    writer.join();
+    ::close(fds[0]);
+    EXPECT_EQ(failure, c.failure) << c.name;
+    EXPECT_EQ(read_records, c.records) << c.name;
+  }
 }
 
 }  // namespace
