@@ -45,22 +45,22 @@ CASES = {
 }
 
 
-def prepare(name, spec, data_dir, generator):
+def prepare(name, case, data_dir, generator):
     d = os.path.join(data_dir, name)
     os.makedirs(d, exist_ok=True)
     result = os.path.join(d, 'RESULT.BIN')
     stamp = os.path.join(d, 'made-with')
-    want = '%(nodes)d %(links)d %(steps)d' % spec
+    want = '%(nodes)d %(links)d %(steps)d' % case
     if not (os.path.exists(result) and os.path.exists(stamp) and open(stamp).read() == want):
         print('generating %s case (%s) ...' % (name, want), flush=True)
-        subprocess.run([generator, '--nodes', str(spec['nodes']), '--links', str(spec['links']),
-                        '--steps', str(spec['steps']), '--title', 'benchmark case ' + name, result],
+        subprocess.run([generator, '--nodes', str(case['nodes']), '--links', str(case['links']),
+                        '--steps', str(case['steps']), '--title', 'benchmark case ' + name, result],
                        check=True)
         with open(stamp, 'w') as f:
             f.write(want)
-    limits = (spec['steps'],) + tuple(max(len(lst), 1) for lst in spec['lists'])
+    limits = (case['steps'],) + tuple(max(len(lst), 1) for lst in case['lists'])
     with open(os.path.join(d, 'POINTS.LST'), 'w') as f:
-        f.write(point_list(limits, spec['lists']))
+        f.write(point_list(limits, case['lists']))
     return d, result
 
 
@@ -84,8 +84,8 @@ def describe(times):
     return '%.3f s (%.3f-%.3f)' % (statistics.median(times), min(times), max(times))
 
 
-def run_case(name, spec, args):
-    d, result = prepare(name, spec, args.data, os.path.join(args.build, 'flowseries-gen'))
+def run_case(name, case, args):
+    d, result = prepare(name, case, args.data, os.path.join(args.build, 'flowseries-gen'))
     size_mb = os.path.getsize(result) / 1e6
     peer_dir = os.path.abspath(os.path.join(d, 'yardstick'))
     os.makedirs(peer_dir, exist_ok=True)
@@ -101,8 +101,8 @@ def run_case(name, spec, args):
             w, rss = timed(['/usr/bin/python3', YARDSTICK, 'RESULT.BIN', 'POINTS.LST', peer_dir], d)
             peer.append(w)
             peer_rss.append(rss)
-    print('\n== %s: %.0f MB, N=%d M=%d, %d steps, %d runs' % (name, size_mb, spec['nodes'], spec['links'],
-                                                              spec['steps'], args.runs))
+    print('\n== %s: %.0f MB, N=%d M=%d, %d steps, %d runs' % (name, size_mb, case['nodes'], case['links'],
+                                                              case['steps'], args.runs))
     print('  cat        %s' % describe(cat))
     print('  flowseries %s   %.0f MB/s   peak RSS %.1f MiB' % (describe(ours), size_mb / statistics.median(ours),
                                                              max(our_rss)))

@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kMinInputCapacity = 1 << 16;
 // Large files are read in chunks of this size: few system calls, and the bytes that move when
 // the buffer is compacted are a small share of each chunk.
-constexpr std::size_t kLargeInputCapacity = 8 << 20;
+constexpr std::size_t kLargeInputCapacity = 2 << 20;
 // Reads ahead of a file whose long records are mostly skipped.
 constexpr std::size_t kSparseChunk = 4096;
 
