@@ -1,7 +1,5 @@
 // Arbitrary bytes as standard input: the free-form answer, then the two names read through the
 // name layout, as the dialogue reads them.
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 #include <string>
@@ -12,22 +10,10 @@
 #include "records/text_layout.h"
 #include "testing/test_files.h"
 
-namespace {
-
-const std::string& input_path() {
-  static const std::string path = "/tmp/flowseries_fuzz_console_" + std::to_string(::getpid());
-  return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  testing_support::write_file(input_path(),
-                              std::string_view(reinterpret_cast<const char*>(data), size));
   try {
-    records::Channel input =
-        records::open_channel(records::kConsoleInputChannel, input_path(),
-                              records::ChannelKind::kText, records::OpenMode::kMustExist);
+    records::Channel input = testing_support::channel_over_fuzz_input(
+        data, size, records::ChannelKind::kText, records::kConsoleInputChannel);
     std::int32_t answer = 0;
     records::read_free_integer(input, answer);
     std::array<char, 20> name{};

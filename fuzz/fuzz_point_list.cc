@@ -1,7 +1,5 @@
 // Arbitrary text as a point-list file: the limits line, the work area (skipped when the limits
 // ask for more than a fuzzing run should allocate), and the four lists.
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 
@@ -15,20 +13,12 @@ namespace {
 
 constexpr std::int64_t kMaxPoolBytes = 64 << 20;
 
-const std::string& input_path() {
-  static const std::string path = "/tmp/flowseries_fuzz_points_" + std::to_string(::getpid());
-  return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  testing_support::write_file(input_path(),
-                              std::string_view(reinterpret_cast<const char*>(data), size));
   try {
-    records::Channel point_list =
-        records::open_channel(records::kPointListChannel, input_path(), records::ChannelKind::kText,
-                              records::OpenMode::kMustExist);
+    records::Channel point_list = testing_support::channel_over_fuzz_input(
+        data, size, records::ChannelKind::kText, records::kPointListChannel);
     inputs::Limits limits = inputs::read_limits_line(point_list);
     inputs::Limits sized = limits;
     driver::apply_default_limits(sized);

@@ -1,8 +1,6 @@
 // Arbitrary bytes read as a result file: the header, then the step loop into a small work area.
 // A failure report is a normal outcome; a crash, a sanitizer report, a hang or a large
 // allocation is a bug.
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,22 +12,10 @@
 #include "series/extraction.h"
 #include "testing/test_files.h"
 
-namespace {
-
-const std::string& input_path() {
-  static const std::string path = "/tmp/flowseries_fuzz_result_" + std::to_string(::getpid());
-  return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  testing_support::write_file(input_path(),
-                              std::string_view(reinterpret_cast<const char*>(data), size));
   try {
-    records::Channel result =
-        records::open_channel(records::kResultChannel, input_path(), records::ChannelKind::kBinary,
-                              records::OpenMode::kMustExist);
+    records::Channel result = testing_support::channel_over_fuzz_input(
+        data, size, records::ChannelKind::kBinary, records::kResultChannel);
     const inputs::ResultHeader header = inputs::read_result_header(result);
     records::Channel point_list;
     point_list.number = records::kPointListChannel;

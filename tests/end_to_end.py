@@ -236,6 +236,17 @@ class Run:
     pass
 
 
+def read_at_least(stream, count):
+    """What a running program has written, once there are `count` bytes or the stream ends."""
+    out = b''
+    while len(out) < count:
+        chunk = os.read(stream.fileno(), 4096)
+        if not chunk:
+            break
+        out += chunk
+    return out
+
+
 def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdout_path=None,
                 directory=None, prepare=None, new_session=False):
     """Runs the binary in a fresh directory holding `files`; returns what it left."""
@@ -733,12 +744,7 @@ class EndToEnd(unittest.TestCase):
                 writer = os.open(fifo, os.O_WRONLY)
                 os.write(writer, net.data())
                 expected = console_out(net.title, 10, 4)
-                out = b''
-                while len(out) < len(expected):
-                    chunk = os.read(p.stdout.fileno(), 4096)
-                    if not chunk:
-                        break
-                    out += chunk
+                out = read_at_least(p.stdout, len(expected))
                 time.sleep(0.3)
                 p.send_signal(sig)
                 rest, err = p.communicate(timeout=10)
@@ -868,12 +874,7 @@ class EndToEnd(unittest.TestCase):
                 p = subprocess.Popen(WRAPPER + [BINARY], cwd=d, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE)
                 expected = console_out(upto='answer')
-                out = b''
-                while len(out) < len(expected):
-                    chunk = os.read(p.stdout.fileno(), 4096)
-                    if not chunk:
-                        break
-                    out += chunk
+                out = read_at_least(p.stdout, len(expected))
                 p.send_signal(sig)
                 rest, err = p.communicate(timeout=30)
                 p.stdin.close()

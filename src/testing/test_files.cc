@@ -71,6 +71,13 @@ records::Channel channel_over(std::string_view bytes, records::ChannelKind kind,
   return records::open_channel(number, name, kind, records::OpenMode::kMustExist);
 }
 
+records::Channel channel_over_fuzz_input(const std::uint8_t* data, std::size_t size,
+                                         records::ChannelKind kind, int number) {
+  static const std::string path = "/tmp/flowseries_fuzz_input_" + std::to_string(::getpid());
+  write_file(path, std::string_view(reinterpret_cast<const char*>(data), size));
+  return records::open_channel(number, path, kind, records::OpenMode::kMustExist);
+}
+
 int failure_of(const std::function<void()>& call) {
   try {
     call();

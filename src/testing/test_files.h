@@ -39,6 +39,10 @@ records::Channel channel_over(std::string_view bytes, records::ChannelKind kind,
                               int number = records::kResultChannel,
                               const std::string& name = "input.bin");
 
+// Writes a fuzz input to this process's own scratch file and opens it as the given channel.
+records::Channel channel_over_fuzz_input(const std::uint8_t* data, std::size_t size,
+                                         records::ChannelKind kind, int number);
+
 // Runs `call` and returns the failure number it ended with, or 0 when it returned.
 int failure_of(const std::function<void()>& call);
 
