@@ -248,7 +248,7 @@ def read_at_least(stream, count):
 
 
 def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdout_path=None,
-                directory=None, prepare=None, new_session=False):
+                directory=None, prepare=None, new_session=False, stack_kb=None):
     """Runs the binary in a fresh directory holding `files`; returns what it left."""
     d = directory or tempfile.mkdtemp(prefix='fs_e2e_')
     for name, data in files.items():
@@ -263,9 +263,11 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
         prepare(d)
 
     def preexec():
+        import resource
         if limit_kb:
-            import resource
             resource.setrlimit(resource.RLIMIT_AS, (limit_kb * 1024, limit_kb * 1024))
+        if stack_kb:
+            resource.setrlimit(resource.RLIMIT_STACK, (stack_kb * 1024, stack_kb * 1024))
         if user is not None:
             os.setgid(user)
             os.setuid(user)
@@ -563,6 +565,14 @@ class EndToEnd(unittest.TestCase):
         net = Network(60, 2, 6000)
         lists = (list(range(1, 51)), [], [], [1, 2])
         self.whole_run(net, lists, limits=(6000, None, None, None, None), stored=6000)
+        if os.environ.get('FLOWSERIES_SANITIZED'):
+            return
+        # Threads take their stacks' size from the stack limit: with a stack limit above the
+        # address-space limit no thread can start, and the file is formatted on one.
+        r = run_program({'res.bin': net.data(), 'pl.txt': point_list((6000, None, None, None, None), lists)},
+                        b'1\nres.bin\npl.txt\n', limit_kb=512 * 1024, stack_kb=1024 * 1024)
+        self.assertEqual(r.status, 0, r.stderr)
+        self.assertEqual(r.files['HTIME.CSV'], net.csv('H', lists[0], 6000))
 
     def test_records_in_pieces_give_the_same_series(self):
         net = Network(5000, 20, 3)

@@ -20,6 +20,7 @@ constexpr std::size_t kMinInputCapacity = 1 << 16;
 // Large files are read in chunks of this size: few system calls, and the bytes that move when
 // the buffer is compacted are a small share of each chunk.
 constexpr std::size_t kLargeInputCapacity = 2 << 20;
+constexpr std::size_t kMaxSingleRead = 1 << 20;
 // Reads ahead of a file whose long records are mostly skipped.
 constexpr std::size_t kSparseChunk = 4096;
 
@@ -215,6 +216,8 @@ void fill_to(Channel& channel, std::uint64_t target) {
 }
 
 bool read_once(Channel& channel, std::size_t limit) {
+  // A pipe holds at most this much at a time; a damaged length must not size the buffer.
+  limit = std::min(limit, kMaxSingleRead);
   InputBuffer& in = channel.in;
   grow_input(channel, in.end - in.begin + limit);
   while (true) {

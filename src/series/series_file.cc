@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <future>
+#include <system_error>
 #include <vector>
 
 #include "records/channel.h"
@@ -74,10 +75,19 @@ void write_rows_in_parallel(records::Channel& file, const RowRange& rows) {
     const std::size_t middle = std::min(first + chunk, count);
     const std::size_t end = std::min(first + 2 * chunk, count);
     std::future<void> helper;
-    if (middle < end)
-      helper = std::async(std::launch::async, [&] { rows.format(theirs, middle, end); });
+    if (middle < end) {
+      try {
+        helper = std::async(std::launch::async, [&] { rows.format(theirs, middle, end); });
+      } catch (const std::system_error&) {
+        // No thread to be had (a tight address-space or process limit): format here instead.
+      }
+    }
     rows.format(mine, first, middle);
-    if (helper.valid()) helper.get();
+    if (helper.valid()) {
+      helper.get();
+    } else if (middle < end) {
+      rows.format(theirs, middle, end);
+    }
     records::write_all(file, mine.view());
     records::write_all(file, theirs.view());
     mine.clear();
