@@ -13,7 +13,7 @@ int main() {
   try {
     records::Console console = records::open_console();
     driver::run(console);
-    return 0;
+    return records::end_run();
   } catch (const records::Failure& failure) {
     records::report_failure(failure, 2);
     return failure.number();

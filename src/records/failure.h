@@ -77,6 +77,10 @@ class Failure : public std::exception {
 // For the failures that name no channel (41, 179).
 [[noreturn]] void raise_failure(int number);
 
+// The normal end of a run, once the driver has returned: every channel has been closed by its
+// owner and nothing more is written. Returns the exit status, 0.
+int end_run();
+
 // The report line alone, without its line end: "flowseries: severe (24): end-of-file ...".
 std::string report_line(const Failure& failure);
 
