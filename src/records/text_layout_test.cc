@@ -9,6 +9,7 @@
 
 #include "records/failure.h"
 #include "records/number_text.h"
+#include "records/text_lines.h"
 #include "testing/test_files.h"
 
 namespace records {
@@ -149,6 +150,28 @@ TEST(ReadFormatted, NamesTakeTwentyColumnsPaddedWithBlanks) {
     read_formatted(c, kNameLayout, target);
     EXPECT_EQ(std::string(got, 20), name);
   }
+}
+
+TEST(ReadLine, ReadsLinesOfAnyLengthAcrossTheBuffer) {
+  testing_support::TempDir dir;
+  // Lines from empty to 100 kB, so that the line buffer both grows and moves its rest forward.
+  std::vector<std::string> lines;
+  std::string text;
+  for (int i = 0; i < 300; ++i) {
+    lines.push_back(
+        std::string(static_cast<std::size_t>(i * i % 5003), static_cast<char>('a' + i % 26)));
+    text += lines.back() + (i % 3 == 0 ? "\r\n" : "\n");
+  }
+  lines.push_back(std::string(100000, 'z'));
+  text += lines.back();  // the last line has no line end
+  Channel c =
+      testing_support::channel_over(text, ChannelKind::kText, kPointListChannel, "lines.txt");
+  std::string_view line;
+  for (const std::string& expected : lines) {
+    ASSERT_TRUE(read_line(c, line));
+    ASSERT_EQ(line, expected);
+  }
+  EXPECT_FALSE(read_line(c, line));
 }
 
 }  // namespace
