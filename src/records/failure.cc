@@ -117,7 +117,9 @@ void raise_failure(int number) {
   raise_failure(number, nullptr, 0);
 }
 
-int end_run() { return 0; }
+int end_run() {
+  return 0;
+}
 
 std::string report_line(const Failure& failure) {
   const CatalogueEntry* entry = find_catalogue_entry(failure.number());
