@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "records/failure.h"
@@ -146,6 +148,43 @@ TEST(ReadStepBlock, FailsOnShortOrMissingRecords) {
     EXPECT_EQ(failure_of([&] { read_step_block(channel, h.nodes(), h.links(), step); }), c.failure)
         << c.name;
   }
+}
+
+// The simulation may still be writing the file, or a copy may be cut while it is read: a file that
+// shrinks ends the run with a failure report, one that grows is read on, never a crash.
+TEST(ReadStepBlock, SurvivesAFileThatChangesWhileItIsRead) {
+  testing_support::TempDir dir;
+  const int n = 60000, m = 10;  // node records of 1.2 MB: read whole at first, then on disk
+  std::string steps;
+  for (int s = 0; s < 6; ++s)
+    steps += frame(le32(s) + le64(s)) + frame(node_step(n, s)) + frame(link_step(m, s));
+  const std::string header = header_bytes(n, m, n, m);
+  for (const std::size_t keep : {header.size() + steps.size() / 2, header.size() + 3}) {
+    records::Channel c = result_over(header + steps);
+    const ResultHeader h = read_result_header(c);
+    StepBuffers step;
+    const std::int32_t points[] = {1, 30000, 60000};
+    prepare_step_buffers(step, h, points, points);
+    ASSERT_EQ(::truncate("input.bin", static_cast<off_t>(keep)), 0);
+    const int failure = failure_of([&] {
+      while (read_step_block(c, h.nodes(), h.links(), step)) {
+      }
+    });
+    // Where the shorter file now ends decides: a clean end, the end of file, or a read error.
+    EXPECT_TRUE(failure == 0 || failure == records::kReadError || failure == records::kEndOfFile)
+        << failure;
+  }
+  records::Channel c = result_over(header + steps);
+  const ResultHeader h = read_result_header(c);
+  StepBuffers step;
+  const std::int32_t points[] = {60000};
+  prepare_step_buffers(step, h, points, points);
+  int read = 0;
+  for (; read < 6; ++read) ASSERT_TRUE(read_step_block(c, h.nodes(), h.links(), step));
+  testing_support::write_file("input.bin", header + steps + steps.substr(0, steps.size() / 6));
+  EXPECT_TRUE(read_step_block(c, h.nodes(), h.links(), step));
+  EXPECT_EQ(step.p[59999], 60000 + 0.0);
+  EXPECT_FALSE(read_step_block(c, h.nodes(), h.links(), step));
 }
 
 }  // namespace
