@@ -4,11 +4,11 @@
 // independent of that and as large as suits the machine.
 #include "records/binary_records.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
-
-#include <sys/stat.h>
 
 #include "records/failure.h"
 
