@@ -13,6 +13,15 @@
 namespace records {
 namespace {
 
+// A real given to an integer field counts by its integer part; one that no int32 holds fills
+// the field with asterisks, as any value too wide for its field does.
+void write_real_as_integer(double value, const LayoutItem& field, char* at) {
+  if (value > -2147483649.0 && value < 2147483648.0)
+    write_integer_field(at, static_cast<std::int32_t>(value), field.width);
+  else
+    std::memset(at, '*', static_cast<std::size_t>(field.width));
+}
+
 struct OutputValueList {
   std::span<const OutputValue> values;
   std::size_t size() const { return values.size(); }
@@ -31,7 +40,7 @@ void write_real_field(double value, const LayoutItem& field, int scale, char* at
   if (field.kind == ItemKind::kExponent)
     write_exponent_field(at, value, field.width, field.digits, scale);
   else if (field.kind == ItemKind::kInteger)
-    write_integer_field(at, static_cast<std::int32_t>(value), field.width);
+    write_real_as_integer(value, field, at);
   else
     std::memset(at, ' ', static_cast<std::size_t>(field.width));
 }
@@ -44,9 +53,10 @@ void write_field(const OutputValue& v, const LayoutItem& field, int scale, char*
       if (!v.text.empty()) std::memcpy(at, v.text.data(), std::min(v.text.size(), width));
       break;
     case ItemKind::kInteger:
-      write_integer_field(
-          at, v.kind == OutputValue::Kind::kInteger ? v.integer : static_cast<std::int32_t>(v.real),
-          field.width);
+      if (v.kind == OutputValue::Kind::kInteger)
+        write_integer_field(at, v.integer, field.width);
+      else
+        write_real_as_integer(v.real, field, at);
       break;
     default:
       write_real_field(v.kind == OutputValue::Kind::kReal ? v.real : v.integer, field, scale, at);

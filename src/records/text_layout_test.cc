@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ TEST(WriteFormatted, HeaderLinesHold200GroupsAndEndShortLinesWithAComma) {
   EXPECT_EQ(more.substr(0, 1802), full);
   EXPECT_EQ(more.substr(1802), ",     201,\r\n");
   EXPECT_EQ(written(kHeaderLayout, {OutputValue::of(100000000)}), ",********,\r\n");
+  // Reals in integer fields count by their integer part; beyond int32 (or NaN) they overflow.
+  EXPECT_EQ(
+      written(kHeaderLayout, {OutputValue::of(-7.9), OutputValue::of(1e12), OutputValue::of(NAN)}),
+      ",      -7,********,********,\r\n");
 }
 
 TEST(WriteFormatted, StepRowsKeepTheScaleFactorOnContinuationLines) {
