@@ -91,31 +91,6 @@ void OutputBuffer::reserve(std::size_t needed) {
   capacity_ = capacity;
 }
 
-Channel::Channel(Channel&& other) noexcept {
-  *this = std::move(other);
-}
-
-Channel& Channel::operator=(Channel&& other) noexcept {
-  if (this != &other) {
-    if (owns_fd && fd >= 0) ::close(fd);
-    number = other.number;
-    path = std::move(other.path);
-    kind = other.kind;
-    fd = other.fd;
-    owns_fd = other.owns_fd;
-    regular_file = other.regular_file;
-    flush_each_statement = other.flush_each_statement;
-    in = std::move(other.in);
-    framing = other.framing;
-    out = std::move(other.out);
-    written = other.written;
-    cut_done = other.cut_done;
-    other.fd = -1;
-    other.owns_fd = false;
-  }
-  return *this;
-}
-
 Channel::~Channel() {
   if (owns_fd && fd >= 0) ::close(fd);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace records {
 
@@ -64,6 +65,13 @@ class OutputBuffer {
     if (!text.empty()) std::memcpy(grow(text.size()), text.data(), text.size());
   }
   void push_back(char c) { *grow(1) = c; }
+  OutputBuffer() = default;
+  OutputBuffer(OutputBuffer&& other) noexcept
+      : data_(std::move(other.data_)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  OutputBuffer& operator=(OutputBuffer&&) = delete;
+
   std::string_view view() const { return {data_.get(), size_}; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -76,19 +84,36 @@ class OutputBuffer {
   std::size_t capacity_ = 0;
 };
 
+// Whether a channel closes its descriptor: a move hands it over and clears it, so that exactly
+// one channel closes each descriptor and a channel's moves need no list of its members.
+class Ownership {
+ public:
+  Ownership() = default;
+  Ownership(bool owned) : owned_(owned) {}
+  Ownership(Ownership&& other) noexcept : owned_(std::exchange(other.owned_, false)) {}
+  Ownership& operator=(Ownership&& other) noexcept {
+    owned_ = std::exchange(other.owned_, false);
+    return *this;
+  }
+  operator bool() const { return owned_; }
+
+ private:
+  bool owned_ = false;
+};
+
 struct Channel {
   Channel() = default;
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
-  Channel(Channel&& other) noexcept;
-  Channel& operator=(Channel&& other) noexcept;
+  Channel(Channel&& other) noexcept = default;
+  Channel& operator=(Channel&&) = delete;
   ~Channel();
 
   int number = 0;
   std::string path;
   ChannelKind kind = ChannelKind::kText;
   int fd = -1;
-  bool owns_fd = false;
+  Ownership owns_fd;
   bool regular_file = false;
   // Set once a long record was left on disk: reads ahead stay small, since most of the file is
   // skipped rather than read.
