@@ -8,6 +8,7 @@ usage: end_to_end.py --binary build/flowseries --generator build/flowseries-gen 
 import argparse
 import math
 import os
+import re
 import shutil
 import signal
 import struct
@@ -300,8 +301,26 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
     return r
 
 
+STACK_ROW = re.compile(rb'^.{17}  [0-9A-F]{8}  .{17}  [ 0-9A-Za-z]{10}  \S.*$')
+
+
+def stack_rows(after_heading):
+    """The rows of a stack table that starts right after its heading line; each must hold the
+    module in 17 columns, the upper-case 8-digit address, the routine in 17 and the line in 10."""
+    rows = after_heading.split(CRLF)
+    if rows and rows[-1] == b'':
+        rows.pop()
+    return rows
+
+
 class EndToEnd(unittest.TestCase):
     maxDiff = 2000
+
+    def assertStackTable(self, after_heading):
+        rows = stack_rows(after_heading)
+        self.assertTrue(rows, 'no row under the heading')
+        for row in rows:
+            self.assertRegex(row, STACK_ROW)
 
     def whole_run(self, net, lists, limits=(None,) * 5, stored=None, pl=None, data=None,
                   extra=None, stdin=b'1\nres.bin\npl.txt\n'):
@@ -327,6 +346,7 @@ class EndToEnd(unittest.TestCase):
         self.assertGreaterEqual(at, 0, r.stderr)
         self.assertEqual(at > 0, os_line, r.stderr)
         self.assertTrue(r.stderr[at + len(report):].startswith(HEADING + CRLF), r.stderr)
+        self.assertStackTable(r.stderr[at + len(report) + len(HEADING) + 2:])
         if stdout is not None:
             self.assertEqual(r.stdout, stdout)
         return r
@@ -698,6 +718,7 @@ class EndToEnd(unittest.TestCase):
                 self.assertGreaterEqual(at, 0, r.stderr[:300])
                 self.assertEqual(at > 0, os_line, r.stderr[:300])
                 self.assertTrue(r.stderr[at + len(line):].startswith(HEADING + CRLF))
+                self.assertStackTable(r.stderr[at + len(line) + len(HEADING) + 2:])
                 expected = dict(old)
                 expected.update(after or {})
                 for series in ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv'):
@@ -893,6 +914,184 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(p.returncode, status, err)
                 self.assertTrue(err.startswith(
                     b'flowseries: error (200): program aborting due to ' + event + b' event\r\n' + HEADING + CRLF), err)
+
+    # ---------------------------------------------------------- console input, FIFOs, units
+    def test_console_answer_edges(self):
+        net = Network(4, 2, 1)
+        files = {'res.bin': net.data(), 'pl.txt': point_list(lists=([1], [], [], [])),
+                 'WORK.LST': b'a\nb\nc\nres.bin\n'}
+        cases = [
+            # stdin, exit status, report text (or None for a normal end)
+            (b'1\r2\nres.bin\npl.txt\n', 59, b'list-directed I/O syntax error, unit -4, file CONIN$'),
+            (b'*1\nres.bin\npl.txt\n', 59, b'list-directed I/O syntax error, unit -4, file CONIN$'),
+            (b'1e\n', 59, b'list-directed I/O syntax error, unit -4, file CONIN$'),
+            (b'2147483648\n', 64, b'input conversion error, unit -4, file CONIN$'),
+            (b'-2147483648\npl.txt\n', 0, None),          # any answer but 1: the work list
+            (b'1\r\nres.bin\r\npl.txt\r\n', 0, None),
+            (b'1\nres.bin\np', 0, None),                  # a last line of one byte, no LF
+        ]
+        for stdin, status, text in cases:
+            with self.subTest(stdin=stdin):
+                all_files = dict(files)
+                all_files['p'] = point_list(lists=([1], [], [], []))
+                r = run_program(all_files, stdin)
+                self.assertEqual(r.status, status, r.stderr[:300])
+                if text is None:
+                    self.assertEqual(r.stderr, b'')
+                    self.assertEqual(r.files['HTIME.CSV'], net.csv('H', [1], 1))
+                else:
+                    self.assertTrue(r.stderr.startswith(b'flowseries: severe (%d): ' % status + text + CRLF + HEADING),
+                                    r.stderr[:300])
+                    self.assertNotIn('HTIME.CSV', r.files)
+
+    def test_inputs_through_fifos_end_when_their_writers_close(self):
+        import threading
+        net = Network(10, 4, 3)
+        for fifos in (('res.bin',), ('pl.txt',), ('res.bin', 'pl.txt')):
+            with self.subTest(fifos=fifos):
+                d = tempfile.mkdtemp(prefix='fs_e2e_')
+                contents = {'res.bin': net.data(), 'pl.txt': point_list(lists=([1], [2], [3], [4]))}
+                writers = []
+                for name, data in contents.items():
+                    path = os.path.join(d, name)
+                    if name in fifos:
+                        os.mkfifo(path)
+
+                        def feed(path=path, data=data):
+                            with open(path, 'wb') as f:
+                                f.write(data)
+                        writers.append(threading.Thread(target=feed, daemon=True))
+                        writers[-1].start()
+                    else:
+                        with open(path, 'wb') as f:
+                            f.write(data)
+                p = subprocess.run([BINARY], cwd=d, input=b'1\nres.bin\npl.txt\n', capture_output=True, timeout=20)
+                for w in writers:
+                    w.join(timeout=5)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                with open(os.path.join(d, 'VTIME.csv'), 'rb') as f:
+                    self.assertEqual(f.read(), net.csv('V', [4], 3))
+                subprocess.run(['rm', '-rf', d])
+
+    def test_console_output_to_a_pipe_without_reader(self):
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        p = subprocess.run([BINARY], cwd=d, input=b'1\n', stdout=write_end, stderr=subprocess.PIPE, timeout=20)
+        os.close(write_end)
+        subprocess.run(['rm', '-rf', d])
+        self.assertEqual(p.returncode, 38, p.stderr)
+        self.assertTrue(p.stderr.startswith(b'flowseries: Broken pipe\r\nflowseries: severe (38): '
+                                            b'error during write, unit -1, file CONOUT$\r\n' + HEADING), p.stderr)
+
+    def test_each_series_file_has_its_unit_and_only_listed_series_are_written(self):
+        net = Network(10, 4, 2)
+        names = ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv')
+        units = (10, 11, 12, 12)
+        for i, (name, unit) in enumerate(zip(names, units)):
+            lists = [[], [], [], []]
+            lists[i] = [1]
+            with self.subTest(series=name):
+                # The only listed series: written, and no other file appears or changes.
+                old = {n: b'old ' + n.encode() for n in names if n != name}
+                r = self.whole_run(net, lists, extra=old)
+                for other in old:
+                    self.assertEqual(r.files[other], old[other])
+                # Its file a directory: the open failure names the series file's unit.
+                r = run_program({'res.bin': net.data(), 'pl.txt': point_list(lists=lists), name: None},
+                                b'1\nres.bin\npl.txt\n')
+                self.assertEqual(r.status, 30, r.stderr)
+                self.assertIn(b'flowseries: severe (30): open failure, unit %d, file %s/%s\r\n'
+                              % (unit, os.path.realpath(r.dir).encode(), name.encode()), r.stderr)
+        # No list at all: no series file.
+        r = self.whole_run(net, ([], [], [], []))
+        self.assertFalse([n for n in r.files if n.upper().endswith('.CSV')])
+
+    # ---------------------------------------------------------- standard output is a stream
+    def test_console_output_into_a_log_keeps_the_surrounding_text(self):
+        net = Network(4, 2, 1)
+        out = console_out(net.title, 4, 2)
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        for name, data in (('res.bin', net.data()), ('pl.txt', point_list(lists=([1], [], [], []))),
+                           ('answers.txt', b'1\nres.bin\npl.txt\n')):
+            with open(os.path.join(d, name), 'wb') as f:
+                f.write(data)
+        log = os.path.join(d, 'run.log')
+        quoted = "'%s'" % BINARY
+        cases = [
+            ('>', None, '(echo "run 1"; %s < answers.txt; echo done) > run.log' % quoted,
+             b'run 1\n' + out + b'done\n'),
+            ('>>', b'earlier runs\n' * 50, '(echo "run 2"; %s < answers.txt; echo done) >> run.log' % quoted,
+             b'earlier runs\n' * 50 + b'run 2\n' + out + b'done\n'),
+            ('> after a longer log', b'x' * 5000, '%s < answers.txt > run.log' % quoted, out),
+            ('pipe', None, '(echo start; %s < answers.txt; echo end) | cat > run.log' % quoted,
+             b'start\n' + out + b'end\n'),
+        ]
+        for name, before, script, expected in cases:
+            with self.subTest(name):
+                if before is not None:
+                    with open(log, 'wb') as f:
+                        f.write(before)
+                elif os.path.exists(log):
+                    os.remove(log)
+                p = subprocess.run(['sh', '-c', script], cwd=d, capture_output=True, timeout=30)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                with open(log, 'rb') as f:
+                    self.assertEqual(f.read(), expected)
+        # A descriptor shared with the surrounding program, before and after the run.
+        with open(log, 'wb') as f:
+            f.write(b'before\n' * 100)
+            f.flush()
+            p = subprocess.run([BINARY], cwd=d, stdin=open(os.path.join(d, 'answers.txt'), 'rb'), stdout=f,
+                               stderr=subprocess.PIPE, timeout=30)
+            f.write(b'after\n')
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(log, 'rb') as f:
+            self.assertEqual(f.read(), b'before\n' * 100 + out + b'after\n')
+        subprocess.run(['rm', '-rf', d])
+
+    def test_signals_ignored_at_the_start_stay_ignored(self):
+        """Under nohup or as a background job of a script, the ignored signal neither ends the run
+        nor brings a report; the run finishes normally once its answers arrive."""
+        net = Network(4, 2, 1)
+        cases = [
+            ('nohup, hang-up', ['nohup'], [signal.SIGHUP], None),
+            ('ignored interrupt and break', [], [signal.SIGINT, signal.SIGQUIT], (signal.SIGINT, signal.SIGQUIT)),
+            # A script's background job has stdin from /dev/null unless it is redirected.
+            ('background job of a script', ['sh', '-c', 'exec 3<&0; "$0" <&3 3<&- & wait $!'], [signal.SIGINT, signal.SIGQUIT], None),
+        ]
+        for name, launcher, signals, ignore in cases:
+            if launcher and not shutil.which(launcher[0]):
+                continue
+            with self.subTest(name):
+                d = tempfile.mkdtemp(prefix='fs_e2e_')
+                with open(os.path.join(d, 'res.bin'), 'wb') as f:
+                    f.write(net.data())
+                with open(os.path.join(d, 'pl.txt'), 'wb') as f:
+                    f.write(point_list(lists=([1], [], [], [])))
+
+                def preexec(ignore=ignore):
+                    for sig in ignore or ():
+                        signal.signal(sig, signal.SIG_IGN)
+                p = subprocess.Popen(launcher + [BINARY], cwd=d, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, preexec_fn=preexec, start_new_session=True)
+                first = read_at_least(p.stdout, len(console_out(upto='answer')))
+                # The program waits for its answer: signal it there (not the launching shell).
+                target = p.pid
+                if launcher[:1] == ['sh']:
+                    with open('/proc/%d/task/%d/children' % (p.pid, p.pid)) as f:
+                        target = int(f.read().split()[0])
+                for sig in signals:
+                    os.kill(target, sig)
+                time.sleep(0.2)
+                self.assertIsNone(p.poll(), 'the run ended on an ignored signal')
+                rest, err = p.communicate(b'1\nres.bin\npl.txt\n', timeout=30)
+                self.assertEqual(p.returncode, 0, err)
+                self.assertEqual(err, b'')
+                self.assertEqual(first + rest, console_out(net.title, 4, 2))
+                with open(os.path.join(d, 'HTIME.CSV'), 'rb') as f:
+                    self.assertEqual(f.read(), net.csv('H', [1], 1))
+                subprocess.run(['rm', '-rf', d])
 
 
 def main():

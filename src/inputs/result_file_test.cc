@@ -80,6 +80,12 @@ TEST(ReadResultHeader, HandlesCountsOfEveryKind) {
        0},
       {"header ends after the title", frame(title()), records::kEndOfFile, 0},
       {"title of 79 bytes", frame(std::string(79, 'T')), records::kTooMuchData, 0},
+      // One entry short of the count: the last entry does not fit.
+      {"a node table one entry short", header_bytes(3, 1, 2, 1), records::kTooMuchData, 0},
+      {"a link table one entry short", header_bytes(1, 3, 1, 2), records::kTooMuchData, 0},
+      {"a link table one byte short",
+       frame(title()) + frame(le32(0)) + frame("") + frame(le32(1)) + frame(std::string(35, 'k')),
+       records::kTooMuchData, 0},
   };
   for (const Case& c : cases) {
     records::Channel channel = result_over(c.bytes);
@@ -147,6 +153,32 @@ TEST(ReadStepBlock, FailsOnShortOrMissingRecords) {
     prepare_step_buffers(step, h, points, points);
     EXPECT_EQ(failure_of([&] { read_step_block(channel, h.nodes(), h.links(), step); }), c.failure)
         << c.name;
+  }
+}
+
+// A step head in pieces that the file cuts after a complete piece: the step is void and the step
+// sequence ends cleanly, wherever the cut falls.
+TEST(ReadStepBlock, AStepHeadCutBetweenItsPiecesIsTheEnd) {
+  testing_support::TempDir dir;
+  const std::string step =
+      frame(le32(1) + le64(0.0)) + frame(node_step(1, 0)) + frame(link_step(1, 0));
+  const std::string heads[] = {
+      frame_with(le32(2), -4, 4),                                  // the time never comes
+      frame_with(le32(2) + le64(1.0), -12, 12),                    // all values, a piece missing
+      frame_with(le32(2), -4, 4) + frame_with(le64(1.0), -8, -8),  // two pieces, a third missing
+  };
+  for (const std::string& head : heads) {
+    records::Channel c = result_over(header_bytes(1, 1, 1, 1) + step + head);
+    const ResultHeader h = read_result_header(c);
+    StepBuffers buffers;
+    const std::int32_t points[] = {1};
+    prepare_step_buffers(buffers, h, points, points);
+    int steps = 0;
+    EXPECT_EQ(failure_of([&] {
+                while (read_step_block(c, h.nodes(), h.links(), buffers)) ++steps;
+              }),
+              0);
+    EXPECT_EQ(steps, 1);
   }
 }
 

@@ -168,6 +168,50 @@ TEST(ContinuedRecord, ValuesSpanPiecesAndEndRecordSkipsTheRest) {
   }
 }
 
+// Where the read-ahead's edge falls decides nothing about records that are whole in the file:
+// each case reads every record of the file and then its clean end.
+TEST(BeginRecord, ReadsAcrossEveryEdgeOfTheReadAhead) {
+  testing_support::TempDir dir;
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::vector<std::int32_t> values;  // the first int32 of each record, in order
+  };
+  std::vector<Case> cases;
+  // A leading marker in the last 4 bytes of the first 8192 read (or just behind them): a first
+  // record of 12 bytes, then a filler record that ends where the marker starts.
+  for (std::size_t at : {8188u, 8189u, 8190u, 8191u, 8192u}) {
+    cases.push_back(
+        {"marker at offset " + std::to_string(at),
+         frame(le32(1)) + frame(std::string(at - 12 - 8, 'f')) + frame(le32(2)) + frame(le32(3)),
+         {1, 0x66666666, 2, 3}});
+  }
+  // Takes that end in the first piece of a record with three further pieces: every further piece
+  // is skipped and the next record is read from its start.
+  cases.push_back({"three further pieces skipped",
+                   frame_with(le32(4), -4, 4) + frame_with("ab", -2, -2) +
+                       frame_with("cd", -2, -2) + frame_with("ef", 2, -2) + frame(le32(5)),
+                   {4, 5}});
+  // Stray bytes where a record would start, delivered by a refill after the first one.
+  cases.push_back({"stray bytes from a later read",
+                   frame(le32(6)) + frame(std::string(8100, 's')) + frame(le32(7)) + "xy",
+                   {6, 0x73737373, 7}});
+  for (const Case& c : cases) {
+    Channel channel = binary(c.bytes);
+    std::vector<std::int32_t> got;
+    const int failure = failure_of([&] {
+      while (begin_record(channel, true) == ReadStatus::kReady) {
+        std::int32_t v = 0;
+        take_int32(channel, true, v);
+        end_record(channel, true);
+        got.push_back(v);
+      }
+    });
+    EXPECT_EQ(failure, 0) << c.name;
+    EXPECT_EQ(got, c.values) << c.name;
+  }
+}
+
 TEST(BeginRecord, DamagedLengthAllocatesNothingBeyondTheFile) {
   testing_support::TempDir dir;
   struct Case {

@@ -107,7 +107,8 @@ std::string resolve_name(std::string_view name) {
   return path;
 }
 
-Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMode mode) {
+Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMode mode,
+                     Direction direction) {
   Channel channel;
   channel.number = number;
   channel.kind = kind;
@@ -116,7 +117,13 @@ Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMo
   if (channel.path.find('\0') != std::string::npos) raise_failure(kBadFileName, &channel);
 
   const int create = mode == OpenMode::kCreateIfMissing ? O_CREAT : 0;
-  int fd = ::open(channel.path.c_str(), O_RDWR | O_CLOEXEC | create, 0666);
+  // A FIFO opened for both directions would hold a writer of its own and never see its end: an
+  // input FIFO is only read, so that its writer closing is the end of the file, and an output
+  // FIFO only written.
+  struct stat named {};
+  const bool fifo = ::stat(channel.path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
+  const int access = !fifo ? O_RDWR : direction == Direction::kInput ? O_RDONLY : O_WRONLY;
+  int fd = ::open(channel.path.c_str(), access | O_CLOEXEC | create, 0666);
   int error = errno;
   if (fd < 0 && is_permission_refusal(error)) {
     // Reading is all that the inputs need; a series file refused here fails on its first write.
@@ -129,6 +136,7 @@ Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMo
   }
   channel.fd = fd;
   channel.owns_fd = true;
+  channel.cut_at_first_write = true;
   struct stat info {};
   channel.regular_file = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   if (channel.regular_file) channel.framing.known_size = static_cast<std::uint64_t>(info.st_size);
@@ -248,7 +256,7 @@ void flush_output(Channel& channel) {
   if (channel.out.empty()) return;
   write_all(channel, channel.out.view());
   channel.out.clear();
-  if (!channel.cut_done && channel.regular_file) {
+  if (!channel.cut_done && channel.cut_at_first_write && channel.regular_file) {
     // An existing longer file must end up holding only what this run wrote.
     if (::ftruncate(channel.fd, static_cast<off_t>(channel.written)) != 0)
       raise_failure(kWriteError, &channel, errno);

@@ -14,6 +14,8 @@ namespace records {
 
 enum class ChannelKind { kBinary, kText };
 enum class OpenMode { kMustExist, kCreateIfMissing };
+// Which way the run moves the file's bytes; only a FIFO is opened differently for each.
+enum class Direction { kInput, kOutput };
 
 inline constexpr int kResultChannel = 7;
 inline constexpr int kPointListChannel = 9;
@@ -126,13 +128,17 @@ struct Channel {
 
   OutputBuffer out;
   std::uint64_t written = 0;
-  bool cut_done = false;  // the file was cut behind the first output written through it
+  // Files the run opens and writes from their start are cut behind the first output written
+  // through them; the console is a stream that is never cut, whatever stands behind it.
+  bool cut_at_first_write = false;
+  bool cut_done = false;
 };
 
 // Resolves the fixed-width `name` (leading blanks, trailing blanks and NULs removed; made
 // absolute against the current directory) and opens it for reading and writing, or for reading
 // only when its permissions refuse writing.
-Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMode mode);
+Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMode mode,
+                     Direction direction = Direction::kInput);
 
 // Writes out what the channel still holds and closes it.
 void close_channel(Channel& channel);

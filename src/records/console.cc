@@ -22,8 +22,9 @@ constexpr int kIntegerWidth = 12;
 bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
+// A CR inside a line (not the one before its LF) is a byte of the value, which no number holds.
 bool ends_value(char c) {
-  return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\r';
+  return c == ' ' || c == '\t' || c == ',' || c == '/';
 }
 bool is_digit(char c) {
   return c >= '0' && c <= '9';

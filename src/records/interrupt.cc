@@ -116,7 +116,13 @@ void install_interrupt_handler() {
   for (int signal : {SIGINT, SIGQUIT, SIGHUP}) {
     sigaddset(&action.sa_mask, signal);
   }
-  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) sigaction(signal, &action, nullptr);
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) {
+    // A signal ignored when the run starts (nohup, a background job of a script) was ignored on
+    // purpose: the run stays protected from it.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 }  // namespace records

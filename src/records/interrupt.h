@@ -6,7 +6,8 @@
 
 namespace records {
 
-// Installs the handler; called before anything else runs.
+// Installs the handler for each of the three signals that is not ignored when the run starts;
+// called before anything else runs.
 void install_interrupt_handler();
 
 // The exit status for the signal: 130 (SIGINT), 131 (SIGQUIT), 129 (SIGHUP).

@@ -51,8 +51,6 @@ struct RowRange {
   }
 };
 
-// Below this many values a file is formatted on the calling thread alone.
-constexpr std::size_t kSplitMinValues = 1 << 18;
 // Rows are formatted in chunks of about this much text.
 constexpr std::size_t kChunkBytes = 1 << 20;
 
@@ -98,9 +96,11 @@ void write_rows_in_parallel(records::Channel& file, const RowRange& rows) {
 }  // namespace
 
 void write_series_file(std::string_view name, int number, std::span<const std::int32_t> points,
-                       std::span<const double> times, const SeriesColumns& columns) {
-  records::Channel file = records::open_channel(number, name, records::ChannelKind::kText,
-                                                records::OpenMode::kCreateIfMissing);
+                       std::span<const double> times, const SeriesColumns& columns,
+                       std::size_t parallel_min_values) {
+  records::Channel file =
+      records::open_channel(number, name, records::ChannelKind::kText,
+                            records::OpenMode::kCreateIfMissing, records::Direction::kOutput);
   std::vector<OutputValue> values;
   values.reserve(points.size() * columns.components);
   for (const std::int32_t point : points)
@@ -108,7 +108,7 @@ void write_series_file(std::string_view name, int number, std::span<const std::i
   records::write_formatted(file, records::kHeaderLayout, values);
 
   const RowRange rows{times, columns, points.size()};
-  if (times.size() * rows.values_per_row() < kSplitMinValues) {
+  if (times.size() * rows.values_per_row() < parallel_min_values) {
     rows.format(file.out, 0, times.size());
   } else {
     write_rows_in_parallel(file, rows);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,30 @@ TEST(WriteSeriesFile, ZeroStepsGiveTheHeaderOnly) {
   const std::string text = testing_support::read_file("PTIME.CSV");
   EXPECT_EQ(text.size(), 1802u + 12u);
   EXPECT_EQ(text.substr(1802), ",       7,\r\n");
+}
+
+// Long files are formatted in chunks on two threads: the same bytes as one thread gives, rows in
+// order, header first, nothing dropped, whatever the row count's remainder in chunks.
+TEST(WriteSeriesFile, TwoThreadsWriteTheBytesOfOne) {
+  testing_support::TempDir dir;
+  for (const std::size_t steps : {1u, 5000u, 13579u}) {
+    const std::size_t points = 40, limit = 41;
+    std::vector<std::int32_t> list(points);
+    for (std::size_t k = 0; k < points; ++k) list[k] = static_cast<std::int32_t>(3 * k + 1);
+    std::vector<double> times(steps), table(steps * limit);
+    for (std::size_t s = 0; s < steps; ++s) {
+      times[s] = 30.0 * static_cast<double>(s);
+      for (std::size_t k = 0; k < limit; ++k)
+        table[s * limit + k] = static_cast<double>(s) - 0.001 * static_cast<double>(k * k);
+    }
+    write_series_file("ONE.CSV", 10, list, times, {table, limit, 1, 0}, SIZE_MAX);
+    write_series_file("TWO.CSV", 10, list, times, {table, limit, 1, 0}, 0);
+    const std::string one = testing_support::read_file("ONE.CSV");
+    const std::string two = testing_support::read_file("TWO.CSV");
+    EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), static_cast<long>(steps + 1));
+    EXPECT_TRUE(one == two) << steps << " steps: " << one.size() << " and " << two.size()
+                            << " bytes";
+  }
 }
 
 }  // namespace
