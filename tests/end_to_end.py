@@ -912,8 +912,9 @@ class EndToEnd(unittest.TestCase):
                 subprocess.run(['rm', '-rf', d])
                 self.assertEqual(out + rest, expected)
                 self.assertEqual(p.returncode, status, err)
-                self.assertTrue(err.startswith(
-                    b'flowseries: error (200): program aborting due to ' + event + b' event\r\n' + HEADING + CRLF), err)
+                head = b'flowseries: error (200): program aborting due to ' + event + b' event\r\n' + HEADING + CRLF
+                self.assertTrue(err.startswith(head), err)
+                self.assertStackTable(err[len(head):])
 
     # ---------------------------------------------------------- console input, FIFOs, units
     def test_console_answer_edges(self):

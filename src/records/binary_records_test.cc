@@ -192,9 +192,10 @@ TEST(BeginRecord, ReadsAcrossEveryEdgeOfTheReadAhead) {
                    frame_with(le32(4), -4, 4) + frame_with("ab", -2, -2) +
                        frame_with("cd", -2, -2) + frame_with("ef", 2, -2) + frame(le32(5)),
                    {4, 5}});
-  // Stray bytes where a record would start, delivered by a refill after the first one.
+  // Stray bytes where a record would start, delivered by the refill after the first one: the
+  // three records fill the first 8192 bytes exactly.
   cases.push_back({"stray bytes from a later read",
-                   frame(le32(6)) + frame(std::string(8100, 's')) + frame(le32(7)) + "xy",
+                   frame(le32(6)) + frame(std::string(8192 - 32, 's')) + frame(le32(7)) + "xy",
                    {6, 0x73737373, 7}});
   for (const Case& c : cases) {
     Channel channel = binary(c.bytes);
