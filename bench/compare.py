@@ -21,7 +21,16 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-YARDSTICK = os.path.join(HERE, '..', '..', 'shared', 'bench', 'peer_numpy.py')
+YARDSTICK = os.path.join(HERE, 'yardstick_numpy.py')
+
+
+def python_with_numpy():
+    """A Python that can import numpy (this one, or the system's), or None."""
+    for python in (sys.executable, '/usr/bin/python3'):
+        if os.path.exists(python) and subprocess.run([python, '-c', 'import numpy'],
+                                                     stderr=subprocess.DEVNULL).returncode == 0:
+            return python
+    return None
 
 
 def spread(count, top):
@@ -98,7 +107,7 @@ def run_case(name, case, args):
         ours.append(w)
         our_rss.append(rss)
         if not args.no_yardstick:
-            w, rss = timed(['/usr/bin/python3', YARDSTICK, 'RESULT.BIN', 'POINTS.LST', peer_dir], d)
+            w, rss = timed([args.python, YARDSTICK, 'RESULT.BIN', 'POINTS.LST', peer_dir], d)
             peer.append(w)
             peer_rss.append(rss)
     print('\n== %s: %.0f MB, N=%d M=%d, %d steps, %d runs' % (name, size_mb, case['nodes'], case['links'],
@@ -133,6 +142,12 @@ def main():
     ap.add_argument('--no-yardstick', action='store_true')
     args = ap.parse_args()
     args.data = args.data or os.path.join(args.build, 'bench-data')
+    if not args.no_yardstick:
+        args.python = python_with_numpy()
+        if args.python is None:
+            sys.exit('bench/compare.py: the yardstick needs numpy, which no Python here has.\n'
+                     'Install it (Debian: apt-get install python3-numpy; else pip install numpy),\n'
+                     'or run with --no-yardstick to compare with cat only.')
     print('machine: %d cores; %s' % (os.cpu_count(), ' '.join(os.uname()[2:3])))
     ok = all([run_case(name, CASES[name], args) for name in args.cases])
     return 0 if ok else 1

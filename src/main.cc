@@ -2,11 +2,14 @@
 #include <csignal>
 #include <new>
 
+#include "driver/command_line.h"
 #include "driver/run.h"
 #include "records/failure.h"
 #include "records/interrupt.h"
 
-int main() {
+int main(int argc, char** argv) {
+  // Options are answered before anything of the run happens.
+  if (const auto status = driver::handle_command_line(argc, argv)) return *status;
   records::install_interrupt_handler();
   // A closed standard output must surface as a write failure, not kill the process silently.
   std::signal(SIGPIPE, SIG_IGN);

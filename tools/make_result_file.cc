@@ -48,11 +48,27 @@ class RecordWriter {
   std::vector<char> bytes_;
 };
 
-[[noreturn]] void usage() {
-  std::fprintf(stderr,
-               "usage: flowseries-gen --nodes N --links M --steps S [--dt SECONDS] "
-               "[--title TEXT] OUTPUT\n");
+constexpr const char* kUsage =
+    "usage: flowseries-gen --nodes N --links M --steps S [--dt SECONDS] [--title TEXT] OUTPUT\n";
+
+[[noreturn]] void usage(const std::string& what) {
+  std::fprintf(stderr, "flowseries-gen: %s (see flowseries-gen --help)\n", what.c_str());
   std::exit(2);
+}
+
+void help() {
+  std::fputs(kUsage, stdout);
+  std::fputs(
+      "\n"
+      "Writes a sample result file for flowseries: a header for N nodes and M links, then S step\n"
+      "blocks of values that follow simple formulas, the time growing by SECONDS (default 60).\n"
+      "\n"
+      "  -h, --help      this text\n"
+      "  -V, --version   the program's version\n"
+      "\n"
+      "Exit status: 0 when the file was written, 1 when it could not be, 2 for a wrong command\n"
+      "line. Manual: man flowseries-gen\n",
+      stdout);
 }
 
 Options parse(int argc, char** argv) {
@@ -60,10 +76,16 @@ Options parse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     auto value = [&]() -> const char* {
-      if (i + 1 >= argc) usage();
+      if (i + 1 >= argc) usage(std::string(arg) + " needs a value");
       return argv[++i];
     };
-    if (arg == "--nodes")
+    if (arg == "-h" || arg == "--help") {
+      help();
+      std::exit(0);
+    } else if (arg == "-V" || arg == "--version") {
+      std::puts("flowseries-gen " FLOWSERIES_VERSION);
+      std::exit(0);
+    } else if (arg == "--nodes")
       o.nodes = std::atoll(value());
     else if (arg == "--links")
       o.links = std::atoll(value());
@@ -76,10 +98,12 @@ Options parse(int argc, char** argv) {
     else if (!arg.empty() && arg[0] != '-' && o.output.empty())
       o.output = arg;
     else
-      usage();
+      usage("unexpected argument '" + std::string(arg) + "'");
   }
-  if (o.output.empty() || o.nodes < 0 || o.links < 0 || o.steps < 0) usage();
-  if (o.nodes > 100000000 || o.links > 50000000) usage();  // a record must fit its 32-bit length
+  if (o.output.empty()) usage("no output file named");
+  if (o.nodes < 0 || o.links < 0 || o.steps < 0) usage("counts cannot be negative");
+  // A record must fit its 32-bit length.
+  if (o.nodes > 100000000 || o.links > 50000000) usage("too many nodes or links for one record");
   return o;
 }
 

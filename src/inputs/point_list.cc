@@ -7,12 +7,11 @@
 #include "records/text_layout.h"
 
 namespace inputs {
-namespace {
 
 using records::InputTarget;
 
-std::int32_t read_list(records::Channel& point_list, std::span<std::int32_t> list,
-                       std::int32_t capacity) {
+std::int32_t read_point_list(records::Channel& point_list, std::span<std::int32_t> list,
+                             std::int32_t capacity) {
   std::int32_t count = 0;
   const InputTarget count_target[] = {InputTarget::of(count)};
   records::read_formatted(point_list, records::kCountLayout, count_target);
@@ -30,8 +29,6 @@ std::int32_t read_list(records::Channel& point_list, std::span<std::int32_t> lis
   return count;
 }
 
-}  // namespace
-
 Limits read_limits_line(records::Channel& point_list) {
   Limits limits;
   const InputTarget targets[] = {InputTarget::of(limits.steps), InputTarget::of(limits.h),
@@ -44,10 +41,10 @@ Limits read_limits_line(records::Channel& point_list) {
 PointCounts read_point_lists(records::Channel& point_list, const PointLists& lists,
                              std::int32_t node_capacity, std::int32_t link_capacity) {
   PointCounts counts;
-  counts.h = read_list(point_list, lists.h, node_capacity);
-  counts.p = read_list(point_list, lists.p, node_capacity);
-  counts.q = read_list(point_list, lists.q, node_capacity);
-  counts.v = read_list(point_list, lists.v, link_capacity);
+  counts.h = read_point_list(point_list, lists.h, node_capacity);
+  counts.p = read_point_list(point_list, lists.p, node_capacity);
+  counts.q = read_point_list(point_list, lists.q, node_capacity);
+  counts.v = read_point_list(point_list, lists.v, link_capacity);
   return counts;
 }
 

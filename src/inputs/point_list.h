@@ -29,6 +29,12 @@ struct PointCounts {
   std::int32_t h = 0, p = 0, q = 0, v = 0;
 };
 
+// Reads one count line and, for a count above 0, its list into `list`; returns the count. A
+// count above the list's capacity ends the run with 101 before the list is read, a point number
+// above `capacity` with 102 once it has been read.
+std::int32_t read_point_list(records::Channel& point_list, std::span<std::int32_t> list,
+                             std::int32_t capacity);
+
 // Reads the four count lines and lists into `lists`. A count above its list's capacity ends the
 // run with 101 before its list is read; a point number above `node_capacity` (H, P, Q) or
 // `link_capacity` (V) ends it with 102 once its list has been read.

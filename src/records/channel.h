@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace records {
 
@@ -125,6 +126,9 @@ struct Channel {
 
   InputBuffer in;
   Framing framing;
+  // When set, every text line read is appended here, as read (the point-list checker shows the
+  // user which line each value came from).
+  std::vector<std::string>* transcript = nullptr;
 
   OutputBuffer out;
   std::uint64_t written = 0;

@@ -60,6 +60,7 @@ bool read_line(Channel& channel, std::string_view& line) {
       in.begin += length + 1;
       if (length > 0 && start[length - 1] == '\r') --length;
       line = std::string_view(start, length);
+      if (channel.transcript != nullptr) channel.transcript->emplace_back(line);
       return true;
     }
     scanned = held;
@@ -68,6 +69,7 @@ bool read_line(Channel& channel, std::string_view& line) {
       if (held == 0) return false;
       line = std::string_view(start, held);
       in.begin = in.end;
+      if (channel.transcript != nullptr) channel.transcript->emplace_back(line);
       return true;
     }
   }

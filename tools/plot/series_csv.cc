@@ -86,6 +86,8 @@ std::string coordinate(double v) {
 
 constexpr const char* kPalette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
                                     "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+// Past the palette's ten colours the lines differ by their dash as well.
+constexpr const char* kDashes[] = {"", "6 3", "2 2", "8 3 2 3", "1 4"};
 
 }  // namespace
 
@@ -118,7 +120,7 @@ std::optional<SeriesTable> parse_series(std::string_view text, bool links, std::
     return std::nullopt;
   }
   for (std::size_t c = 0; c < header.size(); ++c) {
-    std::string label(header[c]);
+    std::string label = (links ? "link " : "node ") + std::string(header[c]);
     if (links) label += c % 2 == 0 ? " va" : " vb";
     table.labels.push_back(label);
   }
@@ -170,7 +172,8 @@ std::vector<double> nice_ticks(double low, double high, int count) {
   return ticks;
 }
 
-std::string render_svg(const SeriesTable& table, std::string_view title) {
+std::string render_svg(const SeriesTable& table, std::string_view title,
+                       std::string_view quantity) {
   constexpr double kWidth = 960, kHeight = 540, kLeft = 80, kRight = 200, kTop = 40, kBottom = 60;
   constexpr std::size_t kLegendMax = 24;
   double t0 = 0, t1 = 1, v0 = 0, v1 = 1;
@@ -230,16 +233,23 @@ std::string render_svg(const SeriesTable& table, std::string_view title) {
          "\" fill=\"none\" stroke=\"black\"/>\n";
   svg += "<text x=\"" + coordinate(kLeft + plot_w / 2) + "\" y=\"" + coordinate(kHeight - 16) +
          "\" text-anchor=\"middle\">time</text>\n";
+  if (!quantity.empty())
+    svg += "<text transform=\"translate(16 " + coordinate(kTop + plot_h / 2) +
+           ") rotate(-90)\" text-anchor=\"middle\">" + escape(quantity) + "</text>\n";
   if (table.times.empty())
     svg += "<text x=\"" + coordinate(kLeft + plot_w / 2) + "\" y=\"" +
            coordinate(kTop + plot_h / 2) + "\" text-anchor=\"middle\">no steps stored</text>\n";
   for (std::size_t c = 0; c < table.columns.size(); ++c) {
-    const char* color = kPalette[c % (sizeof kPalette / sizeof kPalette[0])];
+    constexpr std::size_t kColours = sizeof kPalette / sizeof kPalette[0];
+    const char* color = kPalette[c % kColours];
+    const std::string_view dash = kDashes[(c / kColours) % (sizeof kDashes / sizeof kDashes[0])];
+    const std::string dashing =
+        dash.empty() ? std::string() : " stroke-dasharray=\"" + std::string(dash) + "\"";
     std::string points;
     auto flush = [&] {
       if (!points.empty())
-        svg += "<polyline fill=\"none\" stroke=\"" + std::string(color) +
-               "\" stroke-width=\"1.5\" points=\"" + points + "\"/>\n";
+        svg += "<polyline fill=\"none\" stroke=\"" + std::string(color) + "\"" + dashing +
+               " stroke-width=\"1.5\" points=\"" + points + "\"/>\n";
       points.clear();
     };
     for (std::size_t s = 0; s < table.times.size(); ++s) {
@@ -256,17 +266,38 @@ std::string render_svg(const SeriesTable& table, std::string_view title) {
       const double ly = kTop + 8 + 18.0 * static_cast<double>(c);
       svg += "<line x1=\"" + coordinate(kWidth - kRight + 16) + "\" y1=\"" + coordinate(ly) +
              "\" x2=\"" + coordinate(kWidth - kRight + 40) + "\" y2=\"" + coordinate(ly) +
-             "\" stroke=\"" + color + "\" stroke-width=\"3\"/>\n";
+             "\" stroke=\"" + color + "\"" + dashing + " stroke-width=\"3\"/>\n";
       svg += "<text x=\"" + coordinate(kWidth - kRight + 46) + "\" y=\"" + coordinate(ly + 4) +
-             "\">point " + escape(table.labels[c]) + "</text>\n";
+             "\">" + escape(table.labels[c]) + "</text>\n";
     }
   }
   if (table.columns.size() > kLegendMax)
     svg += "<text x=\"" + coordinate(kWidth - kRight + 16) + "\" y=\"" +
            coordinate(kTop + 8 + 18.0 * kLegendMax + 4) + "\">and " +
-           std::to_string(table.columns.size() - kLegendMax) + " more</text>\n";
+           std::to_string(table.columns.size() - kLegendMax) + " more</text>\n" + "<text x=\"" +
+           coordinate(kWidth - kRight + 16) + "\" y=\"" +
+           coordinate(kTop + 8 + 18.0 * kLegendMax + 22) + "\">(pick with --points)</text>\n";
   svg += "</svg>\n";
   return svg;
+}
+
+SeriesTable select_points(const SeriesTable& table, const std::vector<std::string>& points) {
+  SeriesTable picked;
+  picked.times = table.times;
+  for (const std::string& point : points) {
+    for (std::size_t c = 0; c < table.labels.size(); ++c) {
+      const std::string& label = table.labels[c];
+      // "node 5", "link 4 va": the number is the label's second word.
+      const std::size_t start = label.find(' ') + 1;
+      const std::size_t end = label.find(' ', start);
+      if (label.compare(start, end == std::string::npos ? std::string::npos : end - start, point) ==
+          0) {
+        picked.labels.push_back(label);
+        picked.columns.push_back(table.columns[c]);
+      }
+    }
+  }
+  return picked;
 }
 
 }  // namespace plot

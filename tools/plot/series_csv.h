@@ -10,7 +10,7 @@
 namespace plot {
 
 struct SeriesTable {
-  std::vector<std::string> labels;           // one per column, from the header's point numbers
+  std::vector<std::string> labels;           // one per column: "node 5", "link 4 va"
   std::vector<double> times;                 // one per step
   std::vector<std::vector<double>> columns;  // columns[c][s]; NaN where a field is not a number
 };
@@ -29,7 +29,12 @@ double parse_field(std::string_view field);
 // Round tick values covering [low, high]: steps of 1, 2 or 5 times a power of ten, about `count`.
 std::vector<double> nice_ticks(double low, double high, int count);
 
-// The chart as an SVG document.
-std::string render_svg(const SeriesTable& table, std::string_view title);
+// The chart as an SVG document; `quantity` labels the value axis ("" for none).
+std::string render_svg(const SeriesTable& table, std::string_view title,
+                       std::string_view quantity = {});
+
+// The columns of the listed point numbers ("5", "17"), in the order listed: both va and vb of a
+// link. A number that no column has is left out.
+SeriesTable select_points(const SeriesTable& table, const std::vector<std::string>& points);
 
 }  // namespace plot

@@ -58,7 +58,7 @@ TEST(ParseSeries, LabelsLinkColumnsAndRejectsOtherFiles) {
   const auto links = parse_series(
       ",       4,       4,\r\n   0.1000000E+01,   1.00000E+00,  -1.00000E+00,\r\n", true, nullptr);
   ASSERT_TRUE(links.has_value());
-  EXPECT_EQ(links->labels, (std::vector<std::string>{"4 va", "4 vb"}));
+  EXPECT_EQ(links->labels, (std::vector<std::string>{"link 4 va", "link 4 vb"}));
   std::string error;
   EXPECT_FALSE(parse_series("time,value\n1,2\n", false, &error).has_value());
   EXPECT_FALSE(parse_series(",       1,\r\n   0.1000000E+01,   1.00000E+00,   2.00000E+00,\r\n",

@@ -1,0 +1,344 @@
+// Checking and writing point-list files. The check reads the file through flowseries' own
+// readers (the same layouts, the same failures) with the channel's transcript on, then looks at
+// the text of the lines each statement read to tell where it reads differently than it looks.
+#include "points/point_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+
+#include "driver/work_area.h"
+#include "inputs/point_list.h"
+#include "inputs/result_file.h"
+#include "records/channel.h"
+#include "records/failure.h"
+#include "records/number_text.h"
+#include "records/text_lines.h"
+
+namespace points {
+namespace {
+
+constexpr const char* kSeries[] = {"H", "P", "Q", "V"};
+constexpr std::int32_t kDefaults[] = {100, 50, 50, 100, 50};
+constexpr const char* kLimitNames[] = {"steps", "H", "P", "Q", "V"};
+
+// One field of an input statement: the columns it covers (0-based, end exclusive, perhaps past
+// the line's end) and whether a comma ended it.
+struct Field {
+  std::size_t begin;
+  std::size_t end;
+  bool comma;
+};
+
+// The fields that `count` integer fields of `width` columns cover on `line`: a comma within a
+// field's columns ends it early, and the next field starts after the comma.
+std::vector<Field> fields_of(const std::string& line, std::size_t width, std::size_t count) {
+  std::vector<Field> fields;
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t end = at + width;
+    const std::size_t comma = at < line.size() ? line.find(',', at) : std::string::npos;
+    if (comma != std::string::npos && comma < end) {
+      fields.push_back({at, comma, true});
+      at = comma + 1;
+    } else {
+      fields.push_back({at, end, false});
+      at = end;
+    }
+  }
+  return fields;
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool is_number_byte(char c) {
+  return (c >= '0' && c <= '9') || c == '+' || c == '-';
+}
+
+std::string text_at(const std::string& line, const Field& f) {
+  if (f.begin >= line.size()) return std::string();
+  return line.substr(f.begin, std::min(f.end, line.size()) - f.begin);
+}
+
+std::string columns(std::size_t begin, std::size_t end) {
+  return "columns " + std::to_string(begin + 1) + "-" + std::to_string(end);
+}
+
+struct Checker {
+  std::ostringstream out;
+  int warnings = 0;
+
+  void warn(std::size_t line_number, const std::string& what) {
+    out << "warning: line " << line_number << ": " << what << "\n";
+    ++warnings;
+  }
+
+  // The warnings of one line read by a statement of `count` fields of `width` columns, of which
+  // the fields `first_field`... belong to what the caller names `what`.
+  void look_at_line(const std::string& line, std::size_t line_number, std::size_t width,
+                    std::size_t count) {
+    const std::vector<Field> fields = fields_of(line, width, count);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const Field& f = fields[i];
+      const std::string text = text_at(line, f);
+      const std::size_t first = text.find_first_not_of(' ');
+      if (first == std::string::npos) continue;
+      const std::size_t last = text.find_last_not_of(' ');
+      const std::string inner = text.substr(first, last - first + 1);
+      if (inner.find(' ') != std::string::npos)
+        warn(line_number, columns(f.begin, f.end) + ": \"" + inner +
+                              "\" has blanks between its characters; they are ignored, so it "
+                              "reads as one number");
+      for (std::size_t k = 1; k < inner.size(); ++k)
+        if (inner[k] == '+' || inner[k] == '-') {
+          warn(line_number, columns(f.begin, f.end) + ": \"" + inner +
+                                "\" has a sign in the middle; flowseries cannot read it");
+          break;
+        }
+      // Digits running on into the next field's columns are read as two numbers, unless the
+      // run fills whole fields exactly (as full-width numbers written side by side do).
+      if (!f.comma && i + 1 < fields.size() && f.end < line.size() && is_digit(line[f.end - 1]) &&
+          is_digit(line[f.end])) {
+        std::size_t start = f.end - 1;
+        while (start > f.begin && is_number_byte(line[start - 1])) --start;
+        std::size_t stop = f.end;
+        while (stop < line.size() && is_digit(line[stop])) ++stop;
+        const bool whole_fields =
+            start == f.begin && std::any_of(fields.begin() + static_cast<long>(i) + 1, fields.end(),
+                                            [&](const Field& g) { return g.end == stop; });
+        if (!whole_fields)
+          warn(line_number, "a number spans " + columns(f.begin, fields[i + 1].end) +
+                                ", two fields; it is read as two numbers");
+      }
+    }
+    // What stands behind the last field this statement reads is never read.
+    const std::size_t rest = fields.empty() ? 0 : fields.back().end;
+    if (rest < line.size()) {
+      const std::size_t at = line.find_first_not_of(' ', rest);
+      if (at != std::string::npos) {
+        if (rest > 0 && is_number_byte(line[rest - 1]) && is_number_byte(line[rest]) &&
+            !fields.back().comma)
+          warn(line_number, "a number runs on past column " + std::to_string(rest) +
+                                "; only its part before that column is read");
+        else
+          warn(line_number, std::string(1, '"').append(line, at).append("\" from column ") +
+                                std::to_string(at + 1) + " on is never read");
+      }
+    }
+  }
+};
+
+bool exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string list_text(const std::vector<std::int32_t>& list) {
+  std::string text;
+  for (const std::int32_t v : list) text.append(1, ' ').append(std::to_string(v));
+  return text;
+}
+
+}  // namespace
+
+CheckResult check_point_list(const std::string& path,
+                             const std::optional<std::string>& result_path) {
+  CheckResult result;
+  Checker check;
+  std::vector<std::string> lines;
+  std::size_t reported_lines = 0;  // lines whose warnings are out
+  auto look_at_new_lines = [&](std::size_t width, std::size_t per_line, std::size_t fields_left) {
+    for (; reported_lines < lines.size(); ++reported_lines) {
+      const std::size_t count = std::min(per_line, fields_left);
+      check.look_at_line(lines[reported_lines], reported_lines + 1, width, count);
+      fields_left -= std::min(fields_left, count);
+    }
+  };
+  try {
+    std::int32_t nodes = -1, links = -1, node_capacity = 50000, link_capacity = 50000;
+    if (result_path) {
+      records::Channel result_file =
+          records::open_channel(records::kResultChannel, *result_path,
+                                records::ChannelKind::kBinary, records::OpenMode::kMustExist);
+      const inputs::ResultHeader header = inputs::read_result_header(result_file);
+      nodes = header.nodes();
+      links = header.links();
+      node_capacity = header.node_capacity();
+      link_capacity = header.link_capacity();
+      check.out << "result file: " << nodes << " nodes, " << links << " links\n";
+    }
+    // flowseries creates a missing point-list file empty and then meets its end; the check
+    // leaves the disk as it is and ends the same way.
+    const std::string resolved = records::resolve_name(path);
+    if (!resolved.empty() && !exists(resolved)) {
+      check.out << "the file does not exist: flowseries would create it empty and find no "
+                   "limits line in it\n";
+      records::Channel absent;
+      absent.number = records::kPointListChannel;
+      absent.path = resolved;
+      records::raise_failure(records::kEndOfFile, &absent);
+    }
+    records::Channel file =
+        records::open_channel(records::kPointListChannel, path, records::ChannelKind::kText,
+                              records::OpenMode::kMustExist);
+    file.transcript = &lines;
+
+    inputs::Limits limits{};
+    try {
+      limits = inputs::read_limits_line(file);
+    } catch (const records::Failure&) {
+      look_at_new_lines(5, 5, 5);
+      throw;
+    }
+    look_at_new_lines(5, 5, 5);
+    const std::int32_t read[] = {limits.steps, limits.h, limits.p, limits.q, limits.v};
+    driver::apply_default_limits(limits);
+    const std::int32_t applied[] = {limits.steps, limits.h, limits.p, limits.q, limits.v};
+    check.out << "limits (line 1):";
+    for (int i = 0; i < 5; ++i) {
+      result.limits[i] = applied[i];
+      check.out << " " << kLimitNames[i] << " " << applied[i] << (read[i] == 0 ? " (default)" : "")
+                << (i < 4 ? "," : "\n");
+    }
+    // The same checks as the run's before its work area is allocated: 103 and 179.
+    if (limits.steps < 0 || limits.h < 0 || limits.p < 0 || limits.q < 0 || limits.v < 0)
+      records::raise_failure(records::kNegativeLimit, &file);
+    (void)driver::pool_sizes(limits);
+
+    const std::int32_t list_limits[] = {limits.h, limits.p, limits.q, limits.v};
+    for (int s = 0; s < 4; ++s) {
+      const std::size_t count_line = lines.size() + 1;
+      const std::int32_t limit = list_limits[s];
+      std::unique_ptr<std::int32_t[]> storage(new std::int32_t[static_cast<std::size_t>(limit)]);
+      std::span<std::int32_t> list(storage.get(), static_cast<std::size_t>(limit));
+      const std::int32_t capacity = s < 3 ? node_capacity : link_capacity;
+      std::int32_t count = 0;
+      try {
+        count = inputs::read_point_list(file, list, capacity);
+      } catch (const records::Failure& failure) {
+        // The count line is the first new line; the list lines follow.
+        if (reported_lines < lines.size()) {
+          check.look_at_line(lines[reported_lines], reported_lines + 1, 5, 1);
+          ++reported_lines;
+        }
+        look_at_new_lines(7, 10, SIZE_MAX);
+        if (failure.number() == records::kCountTooLarge)
+          check.warn(count_line, std::string(kSeries[s]) + " count is above its limit of " +
+                                     std::to_string(limit) + " (limits line, field " +
+                                     std::to_string(s + 2) + ")");
+        throw;
+      }
+      check.look_at_line(lines[reported_lines], reported_lines + 1, 5, 1);
+      ++reported_lines;
+      look_at_new_lines(7, 10, count > 0 ? static_cast<std::size_t>(count) : 0);
+      if (count <= 0) {
+        check.out << kSeries[s] << ": no points (count " << count << " on line " << count_line
+                  << "): no "
+                  << (s == 0   ? "HTIME.CSV"
+                      : s == 1 ? "PTIME.CSV"
+                      : s == 2 ? "QTIME.csv"
+                               : "VTIME.csv")
+                  << "\n";
+        continue;
+      }
+      result.lists[s].assign(list.begin(), list.begin() + count);
+      check.out << kSeries[s] << ": " << count << " point" << (count == 1 ? "" : "s")
+                << " (count on line " << count_line << ", list on lines " << count_line + 1 << "-"
+                << count_line + (count + 9) / 10 << "):" << list_text(result.lists[s]) << "\n";
+      const std::int32_t top = s < 3 ? nodes : links;
+      for (std::int32_t i = 0; i < count; ++i) {
+        const std::int32_t v = list[static_cast<std::size_t>(i)];
+        const std::size_t line = count_line + 1 + static_cast<std::size_t>(i / 10);
+        const std::string where = std::string(kSeries[s]) + " point " + std::to_string(i + 1) +
+                                  " (" +
+                                  columns(7 * static_cast<std::size_t>(i % 10),
+                                          7 * static_cast<std::size_t>(i % 10) + 7) +
+                                  ")";
+        if (v <= 0)
+          check.warn(line, where + " is " + std::to_string(v) +
+                               ": its column is never filled and shows 0.0");
+        else if (top >= 0 && v > top)
+          check.warn(line, where + " is " + std::to_string(v) + ", above the result file's " +
+                               std::to_string(top) + (s < 3 ? " nodes" : " links") +
+                               ": it reads 0.0");
+      }
+    }
+    records::close_channel(file);
+    // Anything after the V list is never read.
+    std::vector<std::string> after;
+    {
+      records::Channel rest =
+          records::open_channel(records::kPointListChannel, path, records::ChannelKind::kText,
+                                records::OpenMode::kMustExist);
+      rest.transcript = &after;
+      std::string_view line;
+      while (records::read_line(rest, line)) {
+      }
+    }
+    for (std::size_t i = lines.size(); i < after.size(); ++i)
+      if (after[i].find_first_not_of(" \t") != std::string::npos) {
+        check.warn(i + 1, "lines from here on stand after the V list and are never read");
+        break;
+      }
+    check.out << "accepted: flowseries reads this file as shown";
+    if (check.warnings > 0)
+      check.out << " (" << check.warnings << " warning" << (check.warnings == 1 ? "" : "s") << ")";
+    check.out << "\n";
+  } catch (const records::Failure& failure) {
+    result.status = failure.number();
+    result.report = records::report_line(failure);
+  }
+  result.output = check.out.str();
+  result.warnings = check.warnings;
+  return result;
+}
+
+std::optional<std::string> make_point_list(const MakeOptions& options, std::string* error) {
+  auto fail = [&](const std::string& what) -> std::optional<std::string> {
+    if (error) *error = what;
+    return std::nullopt;
+  };
+  std::int32_t limits[5];
+  if (options.limits) {
+    if (options.limits->size() != 5) return fail("--limits takes five numbers: S,H,P,Q,V");
+    std::copy(options.limits->begin(), options.limits->end(), limits);
+  } else {
+    std::copy(std::begin(kDefaults), std::end(kDefaults), limits);
+    for (int s = 0; s < 4; ++s)
+      limits[s + 1] =
+          std::max<std::int32_t>(limits[s + 1], static_cast<std::int32_t>(options.lists[s].size()));
+  }
+  if (options.steps) limits[0] = *options.steps;
+  for (int i = 0; i < 5; ++i)
+    if (limits[i] < 0 || limits[i] > 99999)
+      return fail(std::string("the ") + kLimitNames[i] + " limit " + std::to_string(limits[i]) +
+                  " does not fit its 5 columns as a limit (0 to 99999)");
+  for (int s = 0; s < 4; ++s) {
+    const auto size = static_cast<std::int64_t>(options.lists[s].size());
+    const std::int32_t limit = limits[s + 1] == 0 ? kDefaults[s + 1] : limits[s + 1];
+    if (size > limit)
+      return fail(std::string("the ") + kSeries[s] + " list holds " + std::to_string(size) +
+                  " points, above its limit of " + std::to_string(limit));
+    for (const std::int32_t v : options.lists[s])
+      if (v < -999999 || v > 9999999)
+        return fail("point number " + std::to_string(v) + " does not fit its 7 columns");
+  }
+  const std::string end = options.crlf ? "\r\n" : "\n";
+  std::string text;
+  for (const std::int32_t limit : limits) text += records::integer_field(limit, 5);
+  text += end;
+  for (const auto& list : options.lists) {
+    text += records::integer_field(static_cast<std::int32_t>(list.size()), 5) + end;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      text += records::integer_field(list[i], 7);
+      if (i % 10 == 9 || i + 1 == list.size()) text += end;
+    }
+  }
+  return text;
+}
+
+}  // namespace points
