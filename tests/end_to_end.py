@@ -21,6 +21,11 @@ import unittest
 BINARY = None
 GENERATOR = None
 PLOT = None
+POINTS = None
+
+
+def POINTS_AVAILABLE():
+    return '--points' in sys.argv or POINTS is not None
 # A command that the binary runs under, such as a memory checker: FLOWSERIES_E2E_WRAPPER="valgrind -q".
 WRAPPER = os.environ.get('FLOWSERIES_E2E_WRAPPER', '').split()
 CRLF = b'\r\n'
@@ -1094,6 +1099,124 @@ class EndToEnd(unittest.TestCase):
                     self.assertEqual(f.read(), net.csv('H', [1], 1))
                 subprocess.run(['rm', '-rf', d])
 
+    # ---------------------------------------------------------- command line, batch runs, helpers
+    def test_command_line_of_every_program(self):
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        programs = [('flowseries', BINARY), ('flowseries-gen', GENERATOR)]
+        programs += [(n, p) for n, p in (('flowseries-plot', PLOT), ('flowseries-points', POINTS)) if p]
+        for name, program in programs:
+            for args, status in ((['--help'], 0), (['-h'], 0), (['--version'], 0), (['-V'], 0),
+                                 (['--no-such-option'], 2)):
+                with self.subTest(program=name, args=args):
+                    p = subprocess.run([program] + args, cwd=d, input=b'1\nres.bin\n', capture_output=True,
+                                       timeout=20)
+                    self.assertEqual(p.returncode, status, p.stderr)
+                    if status == 0:
+                        self.assertEqual(p.stderr, b'')
+                        if 'help' in args[0] or args[0] == '-h':
+                            self.assertIn(b'usage: ' + name.encode(), p.stdout)
+                        else:
+                            self.assertEqual(p.stdout, name.encode() + b' 1.0.0\n')
+                    else:
+                        self.assertEqual(p.stdout, b'')
+                        self.assertEqual(p.stderr.count(b'\n'), 1, p.stderr)
+                        self.assertIn(b"'--no-such-option'", p.stderr)
+                        self.assertIn(b'--help', p.stderr)
+                    self.assertEqual(os.listdir(d), [])   # nothing read or written
+        # An argument that is not an option: refused the same way, nothing read.
+        p = subprocess.run([BINARY, 'res.bin'], cwd=d, input=b'1\n', capture_output=True, timeout=20)
+        self.assertEqual((p.returncode, p.stdout), (2, b''))
+        self.assertIn(b"unexpected argument 'res.bin'", p.stderr)
+        subprocess.run(['rm', '-rf', d])
+
+    def test_batch_runs_over_case_folders(self):
+        """The documented loop: answers from printf, one folder per case, stop at the first
+        failure."""
+        net = Network(6, 3, 4)
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        for case, data in (('case1', net.data()), ('case2', net.data()), ('case3', b'broken'), ('case4', net.data())):
+            os.mkdir(os.path.join(d, case))
+            with open(os.path.join(d, case, 'result.bin'), 'wb') as f:
+                f.write(data)
+            with open(os.path.join(d, case, 'POINTS.LST'), 'wb') as f:
+                f.write(point_list(lists=([1, 6], [], [2], [3])))
+        for line_end in (b'\n', b'\r\n'):
+            with self.subTest(line_end=line_end):
+                script = ("for c in case*/; do (cd \"$c\" && printf '1%s' | '%s' > run.log) || "
+                          "{ echo \"stopped at $c\"; exit 1; }; done" %
+                          (('\\nresult.bin\\nPOINTS.LST\\n' if line_end == b'\n'
+                            else '\\r\\nresult.bin\\r\\nPOINTS.LST\\r\\n'), BINARY))
+                p = subprocess.run(['sh', '-c', script], cwd=d, capture_output=True, timeout=60)
+                self.assertEqual(p.returncode, 1)
+                self.assertEqual(p.stdout, b'stopped at case3/\n')
+                self.assertIn(b'flowseries: severe (', p.stderr)
+                for case in ('case1', 'case2'):
+                    with open(os.path.join(d, case, 'VTIME.csv'), 'rb') as f:
+                        self.assertEqual(f.read(), net.csv('V', [3], 4))
+                    with open(os.path.join(d, case, 'run.log'), 'rb') as f:
+                        self.assertEqual(f.read(), console_out(net.title, 6, 3))
+                self.assertFalse(os.path.exists(os.path.join(d, 'case4', 'HTIME.CSV')))
+        subprocess.run(['rm', '-rf', d])
+
+    @unittest.skipIf(not POINTS_AVAILABLE(), 'no --points program given')
+    def test_points_check_agrees_with_the_program(self):
+        """check's exit status and report line equal flowseries' on the same file."""
+        net = Network(30, 5, 2)
+        files = [
+            ('the example', point_list((100, 50, 50, 100, 50), ([5, 17], [], [120], [4, 9, 11]))),
+            ('defaults', point_list(lists=([1], [2], [3], [4]))),
+            ('empty', b''),
+            ('ends inside a list', b'\n    3\n      1\n'),
+            ('a letter in a list', b'\n    1\n     1a\n    0\n    0\n    0\n'),
+            ('count above its limit', b'    0    1\n    2\n      1      2\n    0\n    0\n    0\n'),
+            ('point beyond the tables', b'\n    1\n  50001\n    0\n    0\n    0\n'),
+            ('negative limit', b'   -1\n    0\n    0\n    0\n    0\n'),
+            ('work area beyond 32 bits', b'99999999999999999999\n    0\n    0\n    0\n    0\n'),
+            ('warnings only', b'\n    2\n     123456\n    0\n    0\n    1\n      9\n'),
+        ]
+        for name, text in files:
+            with self.subTest(name):
+                r = run_program({'res.bin': net.data(), 'pl.txt': text}, b'1\nres.bin\npl.txt\n')
+                d = tempfile.mkdtemp(prefix='fs_e2e_')
+                with open(os.path.join(d, 'pl.txt'), 'wb') as f:
+                    f.write(text)
+                with open(os.path.join(d, 'res.bin'), 'wb') as f:
+                    f.write(net.data())
+                c = subprocess.run([POINTS, 'check', 'pl.txt', '--result', 'res.bin'], cwd=d,
+                                   capture_output=True, timeout=20)
+                self.assertEqual(c.returncode, r.status, c.stdout + c.stderr)
+                if r.status:
+                    report = r.stderr.split(CRLF)[0].replace(os.path.realpath(r.dir).encode(), b'')
+                    self.assertEqual(c.stderr.replace(os.path.realpath(d).encode(), b''), report + b'\n')
+                else:
+                    self.assertIn(b'accepted', c.stdout)
+                subprocess.run(['rm', '-rf', d])
+        # A missing file: check creates nothing and says what the program would end with.
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        c = subprocess.run([POINTS, 'check', 'none.lst'], cwd=d, capture_output=True, timeout=20)
+        self.assertEqual(c.returncode, 24)
+        self.assertEqual(os.listdir(d), [])
+        subprocess.run(['rm', '-rf', d])
+
+    @unittest.skipIf(not POINTS_AVAILABLE(), 'no --points program given')
+    def test_points_make_writes_what_the_program_reads(self):
+        import random
+        rnd = random.Random(11)
+        net = Network(40, 12, 3)
+        for i in range(12):
+            lists = [[rnd.randint(-5, 40 if k < 3 else 12) for _ in range(rnd.randint(0, 23))] for k in range(4)]
+            args = ['make'] + (['--crlf'] if i % 2 else [])
+            for flag, lst in zip(('--h', '--p', '--q', '--v'), lists):
+                if lst:
+                    args += [flag, ','.join(map(str, lst))]
+            with self.subTest(args=args):
+                made = subprocess.run([POINTS] + args, capture_output=True, timeout=20)
+                self.assertEqual(made.returncode, 0, made.stderr)
+                self.assertEqual(b'\r\n' in made.stdout, bool(i % 2))
+                self.whole_run(net, lists, pl=made.stdout)
+        bad = subprocess.run([POINTS, 'make', '--h', '1,2,3', '--limits', '10,2,1,1,1'], capture_output=True)
+        self.assertEqual((bad.returncode, bad.stdout), (2, b''))
+
 
 def main():
     global BINARY, GENERATOR
@@ -1101,8 +1224,10 @@ def main():
     ap.add_argument('--binary', required=True)
     ap.add_argument('--generator', required=True)
     ap.add_argument('--plot')
+    ap.add_argument('--points')
     args, rest = ap.parse_known_args()
-    global PLOT
+    global PLOT, POINTS
+    POINTS = os.path.abspath(args.points) if args.points else None
     BINARY, GENERATOR = os.path.abspath(args.binary), os.path.abspath(args.generator)
     PLOT = os.path.abspath(args.plot) if args.plot else None
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=1)
