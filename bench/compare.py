@@ -10,6 +10,7 @@ flowseries/yardstick taken run by run, MB/s, peak RSS, and whether flowseries' C
 the yardstick's byte for byte.
 
 usage: bench/compare.py [--build build] [--data build/bench-data] [--runs 5] [--cases large wide]
+                        [--cold] [--scaling] [--no-yardstick]
 """
 import argparse
 import filecmp
@@ -89,6 +90,27 @@ def timed(argv, cwd, stdin=None, stdout=subprocess.DEVNULL):
     return wall, usage.ru_maxrss / 1024.0
 
 
+def evict(path):
+    """Drops the file's pages from the page cache, so that the next read comes from the disk."""
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(fd)
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    finally:
+        os.close(fd)
+
+
+def output_bytes(d):
+    return sum(os.path.getsize(os.path.join(d, f)) for f in ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv')
+               if os.path.exists(os.path.join(d, f)))
+
+
+def floor_command(size):
+    """The least any program must do here: read the whole result file and write `size` bytes to
+    a file, in large blocks."""
+    return ['sh', '-c', 'cat RESULT.BIN > /dev/null && head -c %d /dev/zero > floor.out' % size]
+
+
 def describe(times):
     return '%.3f s (%.3f-%.3f)' % (statistics.median(times), min(times), max(times))
 
@@ -100,12 +122,22 @@ def run_case(name, case, args):
     os.makedirs(peer_dir, exist_ok=True)
     subprocess.run(['cat', result], stdout=subprocess.DEVNULL, check=True)  # warm the page cache
     binary = os.path.abspath(os.path.join(args.build, 'flowseries'))
-    cat, ours, peer, our_rss, peer_rss = [], [], [], [], []
+    cat, ours, peer, our_rss, peer_rss, floor = [], [], [], [], [], []
+    cold_cat, cold_ours = [], []
+    timed([binary], d, stdin=b'1\nRESULT.BIN\nPOINTS.LST\n')  # the output's size, for the floor
+    written = output_bytes(d)
     for _ in range(args.runs):
         cat.append(timed(['cat', 'RESULT.BIN'], d)[0])
+        floor.append(timed(floor_command(written), d)[0])
         w, rss = timed([binary], d, stdin=b'1\nRESULT.BIN\nPOINTS.LST\n')
         ours.append(w)
         our_rss.append(rss)
+        if args.cold:
+            evict(result)
+            cold_cat.append(timed(['cat', 'RESULT.BIN'], d)[0])
+            evict(result)
+            cold_ours.append(timed([binary], d, stdin=b'1\nRESULT.BIN\nPOINTS.LST\n')[0])
+            subprocess.run(['cat', result], stdout=subprocess.DEVNULL, check=True)  # warm again
         if not args.no_yardstick:
             w, rss = timed([args.python, YARDSTICK, 'RESULT.BIN', 'POINTS.LST', peer_dir], d)
             peer.append(w)
@@ -117,6 +149,14 @@ def run_case(name, case, args):
                                                              max(our_rss)))
     ratios = [o / c for o, c in zip(ours, cat)]
     print('  flowseries/cat        median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios), max(ratios)))
+    print('  floor      %s   (read the file, write %.0f MB)' % (describe(floor), written / 1e6))
+    ratios = [o / f for o, f in zip(ours, floor)]
+    print('  flowseries/floor      median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios), max(ratios)))
+    if cold_ours:
+        print('  cold: cat %s, flowseries %s' % (describe(cold_cat), describe(cold_ours)))
+        ratios = [o / c for o, c in zip(cold_ours, cold_cat)]
+        print('  cold flowseries/cat   median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios),
+                                                                  max(ratios)))
     if peer:
         print('  yardstick  %s   peak RSS %.1f MiB' % (describe(peer), max(peer_rss)))
         ratios = [o / p for o, p in zip(ours, peer)]
@@ -140,6 +180,10 @@ def main():
     ap.add_argument('--runs', type=int, default=5)
     ap.add_argument('--cases', nargs='+', default=list(CASES), choices=list(CASES))
     ap.add_argument('--no-yardstick', action='store_true')
+    ap.add_argument('--cold', action='store_true',
+                    help='also time cat and flowseries with the result file evicted from the page cache')
+    ap.add_argument('--scaling', action='store_true',
+                    help='the large case at 0.4, 1.5 and 3 GB: time per GB and peak RSS')
     args = ap.parse_args()
     args.data = args.data or os.path.join(args.build, 'bench-data')
     if not args.no_yardstick:
@@ -150,7 +194,23 @@ def main():
                      'or run with --no-yardstick to compare with cat only.')
     print('machine: %d cores; %s' % (os.cpu_count(), ' '.join(os.uname()[2:3])))
     ok = all([run_case(name, CASES[name], args) for name in args.cases])
+    if args.scaling:
+        scaling(args)
     return 0 if ok else 1
+
+
+def scaling(args):
+    binary = os.path.abspath(os.path.join(args.build, 'flowseries'))
+    print('\n== scaling: the large case at three sizes (warm cache, best of %d)' % args.runs)
+    for steps in (222, 830, 1660):
+        case = dict(CASES['large'], steps=steps)
+        d, result = prepare('large-%d' % steps, case, args.data, os.path.join(args.build, 'flowseries-gen'))
+        subprocess.run(['cat', result], stdout=subprocess.DEVNULL, check=True)
+        size_gb = os.path.getsize(result) / 1e9
+        runs = [timed([binary], d, stdin=b'1\nRESULT.BIN\nPOINTS.LST\n') for _ in range(args.runs)]
+        best = min(w for w, _ in runs)
+        print('  %5.2f GB %5d steps: %.3f s, %.3f s per GB, peak RSS %.1f MiB' % (
+            size_gb, steps, best, best / size_gb, max(r for _, r in runs)))
 
 
 if __name__ == '__main__':

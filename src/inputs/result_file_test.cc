@@ -168,7 +168,7 @@ TEST(ReadStepBlock, AStepHeadCutBetweenItsPiecesIsTheEnd) {
       frame_with(le32(2), -4, 4) + frame_with(le64(1.0), -8, -8),  // two pieces, a third missing
   };
   for (const std::string& head : heads) {
-    records::Channel c = result_over(header_bytes(1, 1, 1, 1) + step + head);
+    records::Channel c = result_over(header_bytes(1, 1, 1, 1).append(step).append(head));
     const ResultHeader h = read_result_header(c);
     StepBuffers buffers;
     const std::int32_t points[] = {1};

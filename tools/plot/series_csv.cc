@@ -248,8 +248,13 @@ std::string render_svg(const SeriesTable& table, std::string_view title,
     std::string points;
     auto flush = [&] {
       if (!points.empty())
-        svg += "<polyline fill=\"none\" stroke=\"" + std::string(color) + "\"" + dashing +
-               " stroke-width=\"1.5\" points=\"" + points + "\"/>\n";
+        svg.append("<polyline fill=\"none\" stroke=\"")
+            .append(color)
+            .append("\"")
+            .append(dashing)
+            .append(" stroke-width=\"1.5\" points=\"")
+            .append(points)
+            .append("\"/>\n");
       points.clear();
     };
     for (std::size_t s = 0; s < table.times.size(); ++s) {

@@ -110,7 +110,8 @@ int make(const std::vector<std::string>& args) {
     for (int s = 0; s < 4; ++s)
       if (name == series[s]) {
         if (!parse_list(value, options.lists[s]))
-          return wrong_usage(name + " takes comma-separated point numbers, not '" + value + "'");
+          return wrong_usage(
+              name.append(" takes comma-separated point numbers, not '").append(value).append("'"));
         known = true;
       }
     if (known) continue;
