@@ -66,6 +66,42 @@ TEST(ParseSeries, LabelsLinkColumnsAndRejectsOtherFiles) {
   EXPECT_FALSE(parse_series("", false, &error).has_value());
 }
 
+TEST(SelectPoints, PicksColumnsByPointNumberInTheOrderAsked) {
+  const auto nodes = parse_series(
+      ",       5,      17,     120,\r\n   0.1000000E+01,   1.00000E+00,   2.00000E+00,   "
+      "3.00000E+00,\r\n",
+      false, nullptr);
+  ASSERT_TRUE(nodes.has_value());
+  const SeriesTable picked = select_points(*nodes, {"120", "5", "99"});
+  EXPECT_EQ(picked.labels, (std::vector<std::string>{"node 120", "node 5"}));
+  EXPECT_EQ(picked.columns, (std::vector<std::vector<double>>{{3.0}, {1.0}}));
+  const auto links = parse_series(
+      ",       4,       4,       9,       9,\r\n   0.1000000E+01,   1.00000E+00,  -1.00000E+00,"
+      "   2.00000E+00,  -2.00000E+00,\r\n",
+      true, nullptr);
+  ASSERT_TRUE(links.has_value());
+  EXPECT_EQ(select_points(*links, {"9"}).labels,
+            (std::vector<std::string>{"link 9 va", "link 9 vb"}));
+}
+
+TEST(RenderSvg, NamesTheQuantityAndDashesLinesPastTenColours) {
+  SeriesTable table;
+  table.times = {0.0, 1.0};
+  for (int c = 0; c < 12; ++c) {
+    table.labels.push_back("node " + std::to_string(c + 1));
+    table.columns.push_back({1.0 * c, 2.0 * c});
+  }
+  const std::string svg = render_svg(table, "HTIME.CSV", "H (base + p)");
+  EXPECT_NE(svg.find(">H (base + p)</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">node 12</text>"), std::string::npos);
+  // Lines 1 to 10 are solid, 11 and 12 repeat the first colours with a dash.
+  std::size_t dashed = 0;
+  for (std::size_t at = svg.find("<polyline"); at != std::string::npos;
+       at = svg.find("<polyline", at + 1))
+    dashed += svg.substr(at, svg.find('>', at) - at).find("stroke-dasharray") != std::string::npos;
+  EXPECT_EQ(dashed, 2u);
+}
+
 TEST(ParseField, ReadsExponentFormsAndMarksTheRest) {
   EXPECT_EQ(parse_field("   0.6000000E+02"), 60.0);
   EXPECT_EQ(parse_field("  -1.25000E+01"), -12.5);
