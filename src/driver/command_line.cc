@@ -40,10 +40,6 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-const char* usage_text() {
-  return kUsage;
-}
-
 std::optional<CommandLineAnswer> answer_command_line(std::span<const char* const> arguments) {
   if (arguments.empty()) return std::nullopt;
   const std::string_view first = arguments[0];

@@ -20,7 +20,4 @@ std::optional<CommandLineAnswer> answer_command_line(std::span<const char* const
 // Prints the answer, if there is one, and returns its exit status.
 std::optional<int> handle_command_line(int argc, const char* const* argv);
 
-// The usage text of --help.
-const char* usage_text();
-
 }  // namespace driver

@@ -21,7 +21,6 @@ namespace points {
 namespace {
 
 constexpr const char* kSeries[] = {"H", "P", "Q", "V"};
-constexpr std::int32_t kDefaults[] = {100, 50, 50, 100, 50};
 constexpr const char* kLimitNames[] = {"steps", "H", "P", "Q", "V"};
 
 // One field of an input statement: the columns it covers (0-based, end exclusive, perhaps past
@@ -267,20 +266,13 @@ CheckResult check_point_list(const std::string& path,
                                ": it reads 0.0");
       }
     }
-    records::close_channel(file);
-    // Anything after the V list is never read.
-    std::vector<std::string> after;
-    {
-      records::Channel rest =
-          records::open_channel(records::kPointListChannel, path, records::ChannelKind::kText,
-                                records::OpenMode::kMustExist);
-      rest.transcript = &after;
-      std::string_view line;
-      while (records::read_line(rest, line)) {
-      }
+    // Anything after the V list is never read by the program; the check reads on to say so.
+    const std::size_t read_by_program = lines.size();
+    for (std::string_view line; records::read_line(file, line);) {
     }
-    for (std::size_t i = lines.size(); i < after.size(); ++i)
-      if (after[i].find_first_not_of(" \t") != std::string::npos) {
+    records::close_channel(file);
+    for (std::size_t i = read_by_program; i < lines.size(); ++i)
+      if (lines[i].find_first_not_of(" \t") != std::string::npos) {
         check.warn(i + 1, "lines from here on stand after the V list and are never read");
         break;
       }
@@ -307,7 +299,9 @@ std::optional<std::string> make_point_list(const MakeOptions& options, std::stri
     if (options.limits->size() != 5) return fail("--limits takes five numbers: S,H,P,Q,V");
     std::copy(options.limits->begin(), options.limits->end(), limits);
   } else {
-    std::copy(std::begin(kDefaults), std::end(kDefaults), limits);
+    const inputs::Limits& d = driver::kDefaultLimits;
+    const std::int32_t defaults[] = {d.steps, d.h, d.p, d.q, d.v};
+    std::copy(std::begin(defaults), std::end(defaults), limits);
     for (int s = 0; s < 4; ++s)
       limits[s + 1] =
           std::max<std::int32_t>(limits[s + 1], static_cast<std::int32_t>(options.lists[s].size()));
@@ -317,9 +311,13 @@ std::optional<std::string> make_point_list(const MakeOptions& options, std::stri
     if (limits[i] < 0 || limits[i] > 99999)
       return fail(std::string("the ") + kLimitNames[i] + " limit " + std::to_string(limits[i]) +
                   " does not fit its 5 columns as a limit (0 to 99999)");
+  // The limits as the program will take them: 0 stands for the default.
+  inputs::Limits taken{limits[0], limits[1], limits[2], limits[3], limits[4]};
+  driver::apply_default_limits(taken);
+  const std::int32_t list_limits[] = {taken.h, taken.p, taken.q, taken.v};
   for (int s = 0; s < 4; ++s) {
     const auto size = static_cast<std::int64_t>(options.lists[s].size());
-    const std::int32_t limit = limits[s + 1] == 0 ? kDefaults[s + 1] : limits[s + 1];
+    const std::int32_t limit = list_limits[s];
     if (size > limit)
       return fail(std::string("the ") + kSeries[s] + " list holds " + std::to_string(size) +
                   " points, above its limit of " + std::to_string(limit));
