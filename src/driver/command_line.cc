@@ -1,9 +1,9 @@
 // Command-line arguments of flowseries.
 #include "driver/command_line.h"
 
-#include <unistd.h>
-
 #include <string_view>
+
+#include "records/platform.h"
 
 namespace driver {
 namespace {
@@ -66,12 +66,15 @@ std::optional<int> handle_command_line(int argc, const char* const* argv) {
   const auto answer = answer_command_line(
       std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   if (!answer) return std::nullopt;
-  for (const auto& [fd, text] : {std::pair{1, &answer->output}, std::pair{2, &answer->error}}) {
+  using records::platform::StandardStream;
+  for (const auto& [stream, text] : {std::pair{StandardStream::kOutput, &answer->output},
+                                     std::pair{StandardStream::kError, &answer->error}}) {
     std::string_view rest = *text;
     while (!rest.empty()) {
-      const ssize_t n = ::write(fd, rest.data(), rest.size());
-      if (n <= 0) break;
-      rest.remove_prefix(static_cast<std::size_t>(n));
+      const auto n = records::platform::write_some(records::platform::standard_stream(stream),
+                                                   rest.data(), rest.size());
+      if (n.count <= 0) break;
+      rest.remove_prefix(static_cast<std::size_t>(n.count));
     }
   }
   return answer->status;

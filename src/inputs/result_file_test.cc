@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "records/failure.h"
@@ -197,7 +197,7 @@ TEST(ReadStepBlock, SurvivesAFileThatChangesWhileItIsRead) {
     StepBuffers step;
     const std::int32_t points[] = {1, 30000, 60000};
     prepare_step_buffers(step, h, points, points);
-    ASSERT_EQ(::truncate("input.bin", static_cast<off_t>(keep)), 0);
+    std::filesystem::resize_file("input.bin", keep);
     const int failure = failure_of([&] {
       while (read_step_block(c, h.nodes(), h.links(), step)) {
       }

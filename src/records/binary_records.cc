@@ -4,8 +4,6 @@
 // independent of that and as large as suits the machine.
 #include "records/binary_records.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -16,9 +14,8 @@ namespace records {
 namespace {
 
 void refresh_size(Channel& channel) {
-  struct stat info {};
-  if (::fstat(channel.fd, &info) == 0)
-    channel.framing.known_size = static_cast<std::uint64_t>(info.st_size);
+  const platform::FileFacts facts = platform::file_facts(channel.handle);
+  if (facts.regular) channel.framing.known_size = facts.size;
 }
 
 // One refill of the replayed read-ahead: it asks for as many bytes as the buffer has room for

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -298,16 +296,15 @@ TEST(BeginRecord, ReadsFromAPipeOneDeliveryPerRefill) {
       {"stray bytes at the end", {a + "xy"}, 0, 1},
   };
   for (const Case& c : cases) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
+    const testing_support::Pipe pipe = testing_support::make_pipe();
     std::thread writer([&] {
       for (const std::string& delivery : c.deliveries) {
-        if (::write(fds[1], delivery.data(), delivery.size()) < 0) break;
+        if (platform::write_some(pipe.write_end, delivery.data(), delivery.size()).count < 0) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
-      ::close(fds[1]);
+      testing_support::close_handle(pipe.write_end);
     });
-    Channel channel = adopt_descriptor(kResultChannel, "pipe", fds[0], ChannelKind::kBinary);
+    Channel channel = adopt_handle(kResultChannel, "pipe", pipe.read_end, ChannelKind::kBinary);
     int read_records = 0;
     const int failure = failure_of([&] {
       while (begin_record(channel, true) == ReadStatus::kReady) {
@@ -316,7 +313,7 @@ TEST(BeginRecord, ReadsFromAPipeOneDeliveryPerRefill) {
       }
     });
     writer.join();
-    ::close(fds[0]);
+    testing_support::close_handle(pipe.read_end);
     EXPECT_EQ(failure, c.failure) << c.name;
     EXPECT_EQ(read_records, c.records) << c.name;
   }

@@ -1,17 +1,13 @@
 // Opening, closing and the raw reads and writes of channels.
 #include "records/channel.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
 
 #include "records/failure.h"
+#include "records/platform.h"
 
 namespace records {
 namespace {
@@ -28,31 +24,6 @@ std::string_view trim(std::string_view name) {
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
   return name;
-}
-
-int open_failure_number(int error, OpenMode mode) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return mode == OpenMode::kMustExist ? kFileNotFound : kOpenFailure;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kPermissionDenied;
-    case ENAMETOOLONG:
-    case EINVAL:
-    case EILSEQ:
-      return kBadFileName;
-    case ENXIO:
-    case ENODEV:
-      return kNoSuchDevice;
-    default:
-      return kOpenFailure;
-  }
-}
-
-bool is_permission_refusal(int error) {
-  return error == EACCES || error == EPERM || error == EROFS;
 }
 
 void grow_input(Channel& channel, std::size_t needed) {
@@ -92,19 +63,13 @@ void OutputBuffer::reserve(std::size_t needed) {
 }
 
 Channel::~Channel() {
-  if (owns_fd && fd >= 0) ::close(fd);
+  if (owns_handle) platform::close_file(handle);
 }
 
 std::string resolve_name(std::string_view name) {
   std::string_view trimmed = trim(name);
   if (trimmed.empty()) return std::string();
-  if (trimmed.front() == '/') return std::string(trimmed);
-  char cwd[PATH_MAX];
-  if (::getcwd(cwd, sizeof cwd) == nullptr) return std::string(trimmed);
-  std::string path = cwd;
-  if (path != "/") path += '/';
-  path += trimmed;
-  return path;
+  return platform::absolute_path(trimmed);
 }
 
 Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMode mode,
@@ -116,58 +81,43 @@ Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMo
   if (channel.path.empty()) raise_failure(kFileNotFound, &channel);
   if (channel.path.find('\0') != std::string::npos) raise_failure(kBadFileName, &channel);
 
-  const int create = mode == OpenMode::kCreateIfMissing ? O_CREAT : 0;
-  // A FIFO opened for both directions would hold a writer of its own and never see its end: an
-  // input FIFO is only read, so that its writer closing is the end of the file, and an output
-  // FIFO only written.
-  struct stat named {};
-  const bool fifo = ::stat(channel.path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
-  const int access = !fifo ? O_RDWR : direction == Direction::kInput ? O_RDONLY : O_WRONLY;
-  int fd = ::open(channel.path.c_str(), access | O_CLOEXEC | create, 0666);
-  int error = errno;
-  if (fd < 0 && is_permission_refusal(error)) {
-    // Reading is all that the inputs need; a series file refused here fails on its first write.
-    fd = ::open(channel.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) error = errno == ENOENT && create ? EACCES : errno;
-  }
-  if (fd < 0) {
-    const int failure = open_failure_number(error, mode);
-    raise_failure(failure, &channel, failure == kOpenFailure ? error : 0);
-  }
-  channel.fd = fd;
-  channel.owns_fd = true;
+  const platform::Opened opened = platform::open_file(
+      channel.path, mode == OpenMode::kCreateIfMissing, direction == Direction::kInput);
+  if (opened.handle == platform::kNoHandle)
+    raise_failure(opened.failure, &channel, opened.failure == kOpenFailure ? opened.os_error : 0);
+  channel.handle = opened.handle;
+  channel.owns_handle = true;
   channel.cut_at_first_write = true;
-  struct stat info {};
-  channel.regular_file = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (channel.regular_file) channel.framing.known_size = static_cast<std::uint64_t>(info.st_size);
+  const platform::FileFacts facts = platform::file_facts(channel.handle);
+  channel.regular_file = facts.regular;
+  if (channel.regular_file) channel.framing.known_size = facts.size;
   return channel;
 }
 
-Channel adopt_descriptor(int number, std::string path, int fd, ChannelKind kind) {
+Channel adopt_handle(int number, std::string path, platform::Handle handle, ChannelKind kind) {
   Channel channel;
   channel.number = number;
   channel.path = std::move(path);
-  channel.fd = fd;
+  channel.handle = handle;
   channel.kind = kind;
-  struct stat info {};
-  channel.regular_file = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  channel.regular_file = platform::file_facts(handle).regular;
   return channel;
 }
 
 void close_channel(Channel& channel) {
   if (!channel.out.empty()) flush_output(channel);
-  if (channel.owns_fd && channel.fd >= 0) ::close(channel.fd);
-  channel.fd = -1;
-  channel.owns_fd = false;
+  if (channel.owns_handle) platform::close_file(channel.handle);
+  channel.handle = platform::kNoHandle;
+  channel.owns_handle = false;
 }
 
 void fill_to(Channel& channel, std::uint64_t target) {
   InputBuffer& in = channel.in;
   if (in.end_offset >= target) return;
   if (channel.regular_file) {
-    struct stat info {};
-    if (::fstat(channel.fd, &info) == 0) {
-      const auto size = static_cast<std::uint64_t>(info.st_size);
+    const platform::FileFacts facts = platform::file_facts(channel.handle);
+    if (facts.regular) {
+      const std::uint64_t size = facts.size;
       channel.framing.known_size = size;
       target = std::min(target, std::max(size, in.end_offset));
       if (in.end_offset >= target) return;
@@ -182,19 +132,17 @@ void fill_to(Channel& channel, std::uint64_t target) {
       ask =
           std::min<std::size_t>(ask, std::max<std::uint64_t>(target - in.end_offset, kSparseChunk));
     // Regular files are read at explicit offsets, so that skipped records are never read.
-    ssize_t got = channel.regular_file ? ::pread(channel.fd, in.data.get() + in.end, ask,
-                                                 static_cast<off_t>(in.end_offset))
-                                       : ::read(channel.fd, in.data.get() + in.end, ask);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      raise_failure(kReadError, &channel, errno);
-    }
-    if (got == 0) {
+    const platform::Transfer got =
+        channel.regular_file
+            ? platform::read_at(channel.handle, in.data.get() + in.end, ask, in.end_offset)
+            : platform::read_some(channel.handle, in.data.get() + in.end, ask);
+    if (got.count < 0) raise_failure(kReadError, &channel, got.os_error);
+    if (got.count == 0) {
       in.at_end = true;
       return;
     }
-    in.end += static_cast<std::size_t>(got);
-    in.end_offset += static_cast<std::uint64_t>(got);
+    in.end += static_cast<std::size_t>(got.count);
+    in.end_offset += static_cast<std::uint64_t>(got.count);
   }
 }
 
@@ -203,15 +151,12 @@ bool read_once(Channel& channel, std::size_t limit) {
   limit = std::min(limit, kMaxSingleRead);
   InputBuffer& in = channel.in;
   grow_input(channel, in.end - in.begin + limit);
-  while (true) {
-    const ssize_t got =
-        ::read(channel.fd, in.data.get() + in.end, std::min(limit, in.capacity - in.end));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) raise_failure(kReadError, &channel, errno);
-    in.end += static_cast<std::size_t>(got);
-    in.end_offset += static_cast<std::uint64_t>(got);
-    return got > 0;
-  }
+  const platform::Transfer got = platform::read_some(channel.handle, in.data.get() + in.end,
+                                                     std::min(limit, in.capacity - in.end));
+  if (got.count < 0) raise_failure(kReadError, &channel, got.os_error);
+  in.end += static_cast<std::size_t>(got.count);
+  in.end_offset += static_cast<std::uint64_t>(got.count);
+  return got.count > 0;
 }
 
 void skip_to(Channel& channel, std::uint64_t offset) {
@@ -226,29 +171,25 @@ void skip_to(Channel& channel, std::uint64_t offset) {
 
 bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n) {
   while (n > 0) {
-    const ssize_t got = ::pread(channel.fd, out, n, static_cast<off_t>(offset));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      raise_failure(kReadError, &channel, errno);
-    }
-    if (got == 0) return false;
-    out += got;
-    n -= static_cast<std::size_t>(got);
-    offset += static_cast<std::uint64_t>(got);
+    const platform::Transfer got = platform::read_at(channel.handle, out, n, offset);
+    if (got.count < 0) raise_failure(kReadError, &channel, got.os_error);
+    if (got.count == 0) return false;
+    out += got.count;
+    n -= static_cast<std::size_t>(got.count);
+    offset += static_cast<std::uint64_t>(got.count);
   }
   return true;
 }
 
 void write_all(Channel& channel, std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t done = ::write(channel.fd, bytes.data(), bytes.size());
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      raise_failure(kWriteError, &channel, errno);
-    }
-    if (done == 0) raise_failure(kWriteError, &channel, ENOSPC);
-    bytes.remove_prefix(static_cast<std::size_t>(done));
-    channel.written += static_cast<std::uint64_t>(done);
+    const platform::Transfer done =
+        channel.unicode_console ? platform::write_console_text(channel.handle, bytes)
+                                : platform::write_some(channel.handle, bytes.data(), bytes.size());
+    if (done.count < 0) raise_failure(kWriteError, &channel, done.os_error);
+    if (done.count == 0) raise_failure(kWriteError, &channel, platform::disk_full_error());
+    bytes.remove_prefix(static_cast<std::size_t>(done.count));
+    channel.written += static_cast<std::uint64_t>(done.count);
   }
 }
 
@@ -258,8 +199,8 @@ void flush_output(Channel& channel) {
   channel.out.clear();
   if (!channel.cut_done && channel.cut_at_first_write && channel.regular_file) {
     // An existing longer file must end up holding only what this run wrote.
-    if (::ftruncate(channel.fd, static_cast<off_t>(channel.written)) != 0)
-      raise_failure(kWriteError, &channel, errno);
+    if (const int error = platform::set_end_of_file(channel.handle, channel.written); error != 0)
+      raise_failure(kWriteError, &channel, error);
   }
   channel.cut_done = true;
 }

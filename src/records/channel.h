@@ -1,5 +1,5 @@
 // A channel is one open file or console stream of the run: its number and resolved path (which
-// failure reports show), its descriptor, and the buffers of whatever reads or writes it.
+// failure reports show), its system handle, and the buffers of whatever reads or writes it.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "records/platform.h"
 
 namespace records {
 
@@ -87,8 +89,8 @@ class OutputBuffer {
   std::size_t capacity_ = 0;
 };
 
-// Whether a channel closes its descriptor: a move hands it over and clears it, so that exactly
-// one channel closes each descriptor and a channel's moves need no list of its members.
+// Whether a channel closes its file: a move hands it over and clears it, so that exactly one
+// channel closes each file and a channel's moves need no list of its members.
 class Ownership {
  public:
   Ownership() = default;
@@ -115,14 +117,16 @@ struct Channel {
   int number = 0;
   std::string path;
   ChannelKind kind = ChannelKind::kText;
-  int fd = -1;
-  Ownership owns_fd;
+  platform::Handle handle = platform::kNoHandle;
+  Ownership owns_handle;
   bool regular_file = false;
   // Set once a long record was left on disk: reads ahead stay small, since most of the file is
   // skipped rather than read.
   bool sparse = false;
   // Console output goes out at the end of every statement; files gather output in `out`.
   bool flush_each_statement = false;
+  // Console output written as Unicode text (a console that does not show code page 932).
+  bool unicode_console = false;
 
   InputBuffer in;
   Framing framing;
@@ -147,8 +151,8 @@ Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMo
 // Writes out what the channel still holds and closes it.
 void close_channel(Channel& channel);
 
-// A channel over an already open descriptor that it does not own (the console streams).
-Channel adopt_descriptor(int number, std::string path, int fd, ChannelKind kind);
+// A channel over an already open file that it does not own (the console streams).
+Channel adopt_handle(int number, std::string path, platform::Handle handle, ChannelKind kind);
 
 // The name as opened: trimmed and made absolute ("" for an all-blank name).
 std::string resolve_name(std::string_view name);
@@ -169,7 +173,7 @@ void skip_to(Channel& channel, std::uint64_t offset);
 // first.
 bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);
 
-// Writes `bytes` to the descriptor, all of them, or ends the run with the write failure.
+// Writes `bytes` to the file, all of them, or ends the run with the write failure.
 void write_all(Channel& channel, std::string_view bytes);
 
 // Writes out the gathered output; the first write of a file also cuts the file behind it.

@@ -1,10 +1,6 @@
 // Free-form console lines.
 #include "records/console.h"
 
-#include <langinfo.h>
-#include <unistd.h>
-
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -89,22 +85,15 @@ std::string_view next_line_with_value(Channel& input, std::size_t& pos) {
 
 }  // namespace
 
-Console open_console(int output_fd, int input_fd) {
-  Console console{adopt_descriptor(kConsoleOutputChannel, "CONOUT$", output_fd, ChannelKind::kText),
-                  adopt_descriptor(kConsoleInputChannel, "CONIN$", input_fd, ChannelKind::kText)};
+Console open_console() {
+  const platform::Handle output = platform::standard_stream(platform::StandardStream::kOutput);
+  const platform::Handle input = platform::standard_stream(platform::StandardStream::kInput);
+  Console console{adopt_handle(kConsoleOutputChannel, "CONOUT$", output, ChannelKind::kText),
+                  adopt_handle(kConsoleInputChannel, "CONIN$", input, ChannelKind::kText)};
   console.output.flush_each_statement = true;
-  console.utf8_prompts = terminal_shows_utf8(output_fd);
+  console.utf8_prompts = platform::console_wants_unicode(output);
+  console.output.unicode_console = console.utf8_prompts;
   return console;
-}
-
-bool terminal_shows_utf8(int fd) {
-  if (::isatty(fd) == 0) return false;
-  const char* previous = std::setlocale(LC_CTYPE, nullptr);
-  const std::string saved = previous != nullptr ? previous : "C";
-  const bool utf8 = std::setlocale(LC_CTYPE, "") != nullptr &&
-                    std::string_view(::nl_langinfo(CODESET)) == "UTF-8";
-  std::setlocale(LC_CTYPE, saved.c_str());  // nothing else depends on the locale
-  return utf8;
 }
 
 void write_free(Channel& output, std::initializer_list<FreeItem> items) {

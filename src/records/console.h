@@ -14,15 +14,13 @@ namespace records {
 struct Console {
   Channel output;
   Channel input;
-  // Prompts go out in UTF-8 instead of code page 932: only to a terminal whose locale is UTF-8.
+  // Prompts go out as Unicode text instead of code page 932 bytes: only to a terminal or
+  // console that shows Unicode and not code page 932.
   bool utf8_prompts = false;
 };
 
-// The console over the given descriptors (standard output and standard input by default).
-Console open_console(int output_fd = 1, int input_fd = 0);
-
-// True when `fd` is a terminal and the locale's character set (from the environment) is UTF-8.
-bool terminal_shows_utf8(int fd);
+// The console over standard output and standard input.
+Console open_console();
 
 using FreeItem = std::variant<std::string_view, std::int32_t>;
 

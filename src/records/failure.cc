@@ -2,9 +2,6 @@
 #include "records/failure.h"
 
 #include <cxxabi.h>
-#include <dlfcn.h>
-#include <execinfo.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include <memory>
 
 #include "records/channel.h"
+#include "records/platform.h"
 
 namespace records {
 namespace {
@@ -60,11 +58,11 @@ std::string fit(std::string_view text, std::size_t width) {
 }
 
 // The routine's demangled name without its parameter list, or "Unknown".
-std::string routine_name(const char* symbol) {
-  if (symbol == nullptr) return "Unknown";
+std::string routine_name(const std::string& symbol) {
+  if (symbol.empty()) return "Unknown";
   int status = 0;
   std::unique_ptr<char, decltype(&std::free)> demangled(
-      abi::__cxa_demangle(symbol, nullptr, nullptr, &status), &std::free);
+      abi::__cxa_demangle(symbol.c_str(), nullptr, nullptr, &status), &std::free);
   std::string name = status == 0 && demangled ? demangled.get() : symbol;
   if (std::size_t paren = name.find('('); paren != std::string::npos && paren > 0)
     name.resize(paren);
@@ -72,19 +70,9 @@ std::string routine_name(const char* symbol) {
 }
 
 std::string frame_row(void* address) {
-  Dl_info info{};
-  std::string module = "Unknown";
-  unsigned long offset = reinterpret_cast<unsigned long>(address);
-  const char* symbol = nullptr;
-  if (dladdr(address, &info) != 0) {
-    if (info.dli_fname != nullptr && *info.dli_fname != '\0') {
-      const char* slash = std::strrchr(info.dli_fname, '/');
-      module = slash ? slash + 1 : info.dli_fname;
-    }
-    if (info.dli_fbase != nullptr) offset -= reinterpret_cast<unsigned long>(info.dli_fbase);
-    symbol = info.dli_sname;
-  }
-  return stack_table_row(module, offset, routine_name(symbol));
+  const platform::FrameFacts facts = platform::describe_frame(address);
+  return stack_table_row(facts.module.empty() ? "Unknown" : facts.module, facts.offset,
+                         routine_name(facts.symbol));
 }
 
 }  // namespace
@@ -101,7 +89,7 @@ Failure::Failure(int number, bool has_channel, int unit, std::string file, int o
       unit_(unit),
       file_(std::move(file)),
       os_error_(os_error) {
-  frame_count_ = backtrace(frames_.data(), kMaxFrames);
+  frame_count_ = platform::capture_frames(frames_.data(), kMaxFrames);
 }
 
 void raise_failure(int number, const Channel* channel, int os_error) {
@@ -135,10 +123,10 @@ std::string_view stack_table_heading() {
   return heading;
 }
 
-std::string stack_table_row(std::string_view module, unsigned long address,
+std::string stack_table_row(std::string_view module, std::uintptr_t address,
                             std::string_view routine) {
   char pc[16];
-  std::snprintf(pc, sizeof pc, "%08lX", address & 0xFFFFFFFFUL);
+  std::snprintf(pc, sizeof pc, "%08lX", static_cast<unsigned long>(address & 0xFFFFFFFFU));
   char line[16];
   std::snprintf(line, sizeof line, "%10s", "Unknown");
   return fit(module, 17) + "  " + pc + "  " + fit(routine, 17) + "  " + line + "  Unknown";
@@ -147,22 +135,23 @@ std::string stack_table_row(std::string_view module, unsigned long address,
 std::string format_report(const Failure& failure) {
   std::string out;
   if (failure.os_error() != 0)
-    out += std::string(kProgramTag) + ": " + std::strerror(failure.os_error()) + "\r\n";
+    out.append(kProgramTag).append(": ").append(platform::error_text(failure.os_error())).append("\r\n");
   out += report_line(failure) + "\r\n";
   out += std::string(stack_table_heading()) + "\r\n";
   for (int i = 0; i < failure.frame_count(); ++i) out += frame_row(failure.frame(i)) + "\r\n";
-  if (failure.frame_count() == 0) out += stack_table_row("flowseries", 0, "Unknown") + "\r\n";
+  if (failure.frame_count() == 0)
+    out += stack_table_row(platform::program_module_name(), 0, "Unknown") + "\r\n";
   return out;
 }
 
-void report_failure(const Failure& failure, int fd) {
-  std::string text = format_report(failure);
+void report_failure(const Failure& failure) {
+  const std::string text = format_report(failure);
+  const platform::Handle error = platform::standard_stream(platform::StandardStream::kError);
   std::size_t done = 0;
   while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
+    const platform::Transfer n = platform::write_some(error, text.data() + done, text.size() - done);
+    if (n.count <= 0) return;
+    done += static_cast<std::size_t>(n.count);
   }
 }
 

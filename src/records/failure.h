@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -88,14 +89,14 @@ std::string report_line(const Failure& failure);
 // error code, the report line and the stack table, each line ending with CR LF.
 std::string format_report(const Failure& failure);
 
-// Writes the report to the file descriptor; a report that cannot be written is lost.
-void report_failure(const Failure& failure, int fd);
+// Writes the report to standard error; a report that cannot be written is lost.
+void report_failure(const Failure& failure);
 
 // The fixed heading of the stack table, 79 columns.
 std::string_view stack_table_heading();
 
 // One row of the stack table for a code address; module and routine are cut to 17 columns.
-std::string stack_table_row(std::string_view module, unsigned long address,
+std::string stack_table_row(std::string_view module, std::uintptr_t address,
                             std::string_view routine);
 
 }  // namespace records

@@ -3,7 +3,6 @@
 #include "records/failure.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <string>
 
@@ -57,11 +56,13 @@ TEST(FormatReport, PutsTheSystemsLineFirstAndTheStackTableLast) {
   Channel result;
   result.number = kResultChannel;
   result.path = "/x/dir";
-  const std::string report = format_report(caught(kOpenFailure, &result, EISDIR));
+  const int code = platform::disk_full_error();
+  const std::string report = format_report(caught(kOpenFailure, &result, code));
   EXPECT_EQ(
       report.rfind(
-          "flowseries: Is a directory\r\n"
-          "flowseries: severe (30): open failure, unit 7, file /x/dir\r\n"
+          "flowseries: " + platform::error_text(code) +
+              "\r\n"
+              "flowseries: severe (30): open failure, unit 7, file /x/dir\r\n"
           "Image              PC        Routine            Line        Source             \r\n",
           0),
       0u)
@@ -80,19 +81,25 @@ TEST(StackTable, RowsHaveFixedColumns) {
 }
 
 TEST(InterruptReport, NamesTheEventAndEndsWithAFailureStatus) {
-  const std::pair<int, const char*> cases[] = {
-      {SIGINT, "control-C"}, {SIGQUIT, "control-BREAK"}, {SIGHUP, "window-CLOSE"}};
-  for (const auto& [signal, event] : cases) {
+  using platform::ConsoleEvent;
+  struct Case {
+    ConsoleEvent event;
+    const char* name;
+    int status;
+  };
+  const Case cases[] = {{ConsoleEvent::kInterruptKey, "control-C", 130},
+                        {ConsoleEvent::kBreakKey, "control-BREAK", 131},
+                        {ConsoleEvent::kWindowClosed, "window-CLOSE", 129}};
+  for (const Case& c : cases) {
     char buffer[512];
-    const std::size_t n = format_interrupt_report(buffer, sizeof buffer, signal, 0xABC);
+    const std::size_t n = format_interrupt_report(buffer, sizeof buffer, c.event, 0x12345ABC);
     const std::string text(buffer, n);
-    EXPECT_EQ(text, std::string("flowseries: error (200): program aborting due to ") + event +
+    EXPECT_EQ(text, std::string("flowseries: error (200): program aborting due to ") + c.name +
                         " event\r\n" + std::string(stack_table_heading()) + "\r\n" +
-                        stack_table_row("flowseries", 0xABC, "Unknown") + "\r\n");
+                        stack_table_row(platform::program_module_name(), 0x12345ABC, "Unknown") +
+                        "\r\n");
+    EXPECT_EQ(interrupt_exit_status(c.event), c.status) << c.name;
   }
-  EXPECT_EQ(interrupt_exit_status(SIGINT), 130);
-  EXPECT_EQ(interrupt_exit_status(SIGQUIT), 131);
-  EXPECT_EQ(interrupt_exit_status(SIGHUP), 129);
 }
 
 }  // namespace

@@ -1,20 +1,20 @@
 // The interrupt handler. It runs in the middle of any statement, so it formats its report with
-// plain byte copies into a static buffer, writes it with write(2) and ends with _exit: no
-// allocation, no stdio, no locks.
+// plain byte copies into a static buffer, writes it with one system call at a time and ends the
+// process at once: no allocation, no stdio, no locks.
 #include "records/interrupt.h"
 
-#include <dlfcn.h>
-#include <signal.h>
-#include <ucontext.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <initializer_list>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace records {
 namespace {
 
-unsigned long module_base = 0;
+// Who ends the run: nobody yet, the interrupt handler, or the run itself (its report or its
+// normal end).
+enum : int { kUnclaimed, kClaimedByEvent, kClaimedByRun };
+std::atomic<int> end_claimed{kUnclaimed};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler may not take locks");
 
 struct Writer {
   char* at;
@@ -27,55 +27,51 @@ struct Writer {
   }
 };
 
-void handle(int signal, siginfo_t*, void* context) {
-  unsigned long pc = 0;
-#if defined(__x86_64__)
-  pc = static_cast<unsigned long>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
-#elif defined(__aarch64__)
-  pc = static_cast<unsigned long>(static_cast<ucontext_t*>(context)->uc_mcontext.pc);
-#else
-  (void)context;
-#endif
+void handle(platform::ConsoleEvent event, std::uintptr_t pc) {
+  int expected = kUnclaimed;
+  // The run is already writing its own report or ending normally: that end stands.
+  if (!end_claimed.compare_exchange_strong(expected, kClaimedByEvent)) return;
   static char report[512];
-  const std::size_t length =
-      format_interrupt_report(report, sizeof report, signal, pc - module_base);
+  const std::size_t length = format_interrupt_report(report, sizeof report, event, pc);
+  const platform::Handle error = platform::standard_stream(platform::StandardStream::kError);
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::write(2, report + done, length - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
+    const platform::Transfer n = platform::write_some(error, report + done, length - done);
+    if (n.count <= 0) break;
+    done += static_cast<std::size_t>(n.count);
   }
-  ::_exit(interrupt_exit_status(signal));
+  platform::end_process(interrupt_exit_status(event));
 }
 
 }  // namespace
 
-int interrupt_exit_status(int signal) {
-  switch (signal) {
-    case SIGQUIT:
+int interrupt_exit_status(platform::ConsoleEvent event) {
+  switch (event) {
+    case platform::ConsoleEvent::kBreakKey:
       return 131;
-    case SIGHUP:
+    case platform::ConsoleEvent::kWindowClosed:
       return 129;
     default:
       return 130;
   }
 }
 
-const char* interrupt_event_name(int signal) {
-  switch (signal) {
-    case SIGQUIT:
+const char* interrupt_event_name(platform::ConsoleEvent event) {
+  switch (event) {
+    case platform::ConsoleEvent::kBreakKey:
       return "control-BREAK";
-    case SIGHUP:
+    case platform::ConsoleEvent::kWindowClosed:
       return "window-CLOSE";
     default:
       return "control-C";
   }
 }
 
-std::size_t format_interrupt_report(char* buffer, std::size_t size, int signal, unsigned long pc) {
+std::size_t format_interrupt_report(char* buffer, std::size_t size, platform::ConsoleEvent event,
+                                    std::uintptr_t pc) {
   Writer w{buffer, buffer + size};
   w.put("flowseries: error (200): program aborting due to ");
-  w.put(interrupt_event_name(signal));
+  w.put(interrupt_event_name(event));
   w.put(" event\r\n");
   char* line = w.at;
   w.put("Image");
@@ -90,8 +86,9 @@ std::size_t format_interrupt_report(char* buffer, std::size_t size, int signal, 
   w.pad_to(line, 79);
   w.put("\r\n");
   line = w.at;
-  w.put("flowseries");
-  w.pad_to(line, 19);
+  w.put(platform::program_module_name());
+  w.pad_to(line, 17);
+  w.put("  ");
   char hex[9];
   for (int i = 7; i >= 0; --i) {
     hex[i] = "0123456789ABCDEF"[pc & 0xF];
@@ -106,23 +103,18 @@ std::size_t format_interrupt_report(char* buffer, std::size_t size, int signal, 
 }
 
 void install_interrupt_handler() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&install_interrupt_handler), &info) != 0)
-    module_base = reinterpret_cast<unsigned long>(info.dli_fbase);
-  struct sigaction action {};
-  action.sa_sigaction = handle;
-  action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) {
-    sigaddset(&action.sa_mask, signal);
+  platform::install_event_handler(handle);
+}
+
+void claim_end_of_run(bool console_input_ended) {
+  using namespace std::chrono_literals;
+  if (console_input_ended && platform::events_arrive_late()) {
+    for (int i = 0; i < 25 && end_claimed.load() == kUnclaimed; ++i) std::this_thread::sleep_for(10ms);
   }
-  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) {
-    // A signal ignored when the run starts (nohup, a background job of a script) was ignored on
-    // purpose: the run stays protected from it.
-    struct sigaction before {};
-    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-    sigaction(signal, &action, nullptr);
-  }
+  int expected = kUnclaimed;
+  if (end_claimed.compare_exchange_strong(expected, kClaimedByRun) || expected == kClaimedByRun)
+    return;
+  while (true) std::this_thread::sleep_for(10ms);  // the handler is ending the process
 }
 
 }  // namespace records

@@ -1,9 +1,6 @@
 // Line input over a channel's input buffer, and the end of output statements.
 #include "records/text_lines.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -35,15 +32,13 @@ bool read_more(Channel& channel) {
     in.begin = 0;
     in.end = held;
   }
-  while (true) {
-    const ssize_t got = ::read(channel.fd, in.data.get() + in.end, in.capacity - in.end);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) raise_failure(kReadError, &channel, errno);
-    if (got == 0) return false;
-    in.end += static_cast<std::size_t>(got);
-    in.end_offset += static_cast<std::uint64_t>(got);
-    return true;
-  }
+  const platform::Transfer got =
+      platform::read_some(channel.handle, in.data.get() + in.end, in.capacity - in.end);
+  if (got.count < 0) raise_failure(kReadError, &channel, got.os_error);
+  if (got.count == 0) return false;
+  in.end += static_cast<std::size_t>(got.count);
+  in.end_offset += static_cast<std::uint64_t>(got.count);
+  return true;
 }
 
 }  // namespace

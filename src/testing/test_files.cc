@@ -1,12 +1,17 @@
 // Test helpers.
 #include "testing/test_files.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -14,19 +19,32 @@
 
 namespace testing_support {
 
+namespace fs = std::filesystem;
+
 TempDir::TempDir() {
-  char cwd[4096];
-  if (::getcwd(cwd, sizeof cwd) != nullptr) previous_ = cwd;
-  std::string pattern = (std::filesystem::temp_directory_path() / "flowseries_XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-  if (::chdir(path_.c_str()) != 0) throw std::runtime_error("chdir failed");
+  previous_ = fs::current_path().string();
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path candidate = base / ("flowseries_" + std::to_string(random() % 1000000000));
+    if (fs::create_directory(candidate)) path_ = candidate.string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary directory");
+  fs::current_path(path_);
+  // The name as the system spells it once made absolute (a short 8.3 name or a link resolved).
+  path_ = fs::current_path().string();
 }
 
 TempDir::~TempDir() {
-  if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) std::abort();
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  fs::current_path(previous_, ignored);
+  if (ignored) std::abort();
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::file(std::string_view name) const {
+  return (fs::path(path_) / fs::path(std::string(name))).string();
 }
 
 void write_file(const std::string& path, std::string_view bytes) {
@@ -73,9 +91,28 @@ records::Channel channel_over(std::string_view bytes, records::ChannelKind kind,
 
 records::Channel channel_over_fuzz_input(const std::uint8_t* data, std::size_t size,
                                          records::ChannelKind kind, int number) {
-  static const std::string path = "/tmp/flowseries_fuzz_input_" + std::to_string(::getpid());
+  static const std::string path =
+      (fs::temp_directory_path() / ("flowseries_fuzz_input_" + std::to_string(std::random_device()())))
+          .string();
   write_file(path, std::string_view(reinterpret_cast<const char*>(data), size));
   return records::open_channel(number, path, kind, records::OpenMode::kMustExist);
+}
+
+Pipe make_pipe() {
+#ifdef _WIN32
+  HANDLE ends[2];
+  if (!CreatePipe(&ends[0], &ends[1], nullptr, 0)) throw std::runtime_error("CreatePipe failed");
+  return {reinterpret_cast<records::platform::Handle>(ends[0]),
+          reinterpret_cast<records::platform::Handle>(ends[1])};
+#else
+  int ends[2];
+  if (::pipe(ends) != 0) throw std::runtime_error("pipe failed");
+  return {ends[0], ends[1]};
+#endif
+}
+
+void close_handle(records::platform::Handle handle) {
+  records::platform::close_file(handle);
 }
 
 int failure_of(const std::function<void()>& call) {

@@ -19,6 +19,8 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
+  // A name in the directory, joined as the system joins names.
+  std::string file(std::string_view name) const;
 
  private:
   std::string path_;
@@ -42,6 +44,14 @@ records::Channel channel_over(std::string_view bytes, records::ChannelKind kind,
 // Writes a fuzz input to this process's own scratch file and opens it as the given channel.
 records::Channel channel_over_fuzz_input(const std::uint8_t* data, std::size_t size,
                                          records::ChannelKind kind, int number);
+
+// Both ends of an anonymous pipe; `close_handle` closes one.
+struct Pipe {
+  records::platform::Handle read_end;
+  records::platform::Handle write_end;
+};
+Pipe make_pipe();
+void close_handle(records::platform::Handle handle);
 
 // Runs `call` and returns the failure number it ended with, or 0 when it returned.
 int failure_of(const std::function<void()>& call);

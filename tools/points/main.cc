@@ -3,7 +3,6 @@
 //   flowseries-points check FILE [--result RESULT]
 //   flowseries-points make [--steps S] [--h LIST] [--p LIST] [--q LIST] [--v LIST]
 //                          [--limits S,H,P,Q,V] [--crlf]
-#include <unistd.h>
 
 #include <charconv>
 #include <cstdint>

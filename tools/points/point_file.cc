@@ -3,9 +3,8 @@
 // the text of the lines each statement read to tell where it reads differently than it looks.
 #include "points/point_file.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 
@@ -132,8 +131,8 @@ struct Checker {
 };
 
 bool exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
+  std::error_code ignored;
+  return std::filesystem::exists(path, ignored);
 }
 
 std::string list_text(const std::vector<std::int32_t>& list) {

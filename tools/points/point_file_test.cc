@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -122,7 +122,7 @@ TEST(CheckPointList, PredictsTheRunsFailures) {
   EXPECT_EQ(missing.status, 24);
   EXPECT_NE(missing.report.find("unit 9, file " + dir.path() + "/NOTHERE.LST"), std::string::npos)
       << missing.report;
-  EXPECT_NE(::access("NOTHERE.LST", F_OK), 0);
+  EXPECT_FALSE(std::filesystem::exists("NOTHERE.LST"));
 }
 
 TEST(CheckPointList, PointsAboveTheResultFilesCountsReadZero) {

@@ -1,0 +1,111 @@
+// What the run asks of the operating system: files, the standard streams, error texts, console
+// events and the walk of active calls. One implementation per system (POSIX, Windows) is chosen
+// at build time, so the callers hold no system calls of their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace records::platform {
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows (whose invalid value is -1 as well).
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+enum class StandardStream { kInput, kOutput, kError };
+Handle standard_stream(StandardStream stream);
+
+// Readies the process for byte-exact console use: on Windows every standard stream in binary
+// mode; on POSIX a closed reader of standard output becomes a write failure instead of SIGPIPE.
+void prepare_process();
+
+// What an open attempt gave: a handle, or the catalogue failure and the system's error code.
+struct Opened {
+  Handle handle = kNoHandle;
+  int failure = 0;
+  int os_error = 0;  // the code behind `failure`, kept for the report when it is 30
+};
+
+// Opens an absolute path for reading and writing, or for reading only when the system refuses
+// writing; `create` makes a missing file. A FIFO is opened one way only (`for_input`), so that
+// its writer closing is seen as its end.
+Opened open_file(const std::string& path, bool create, bool for_input);
+
+// The failure number for an open refused with `os_error`: 29 (not found, when the file must
+// exist), 9, 42, 43, or 30 for anything else.
+int open_failure_number(int os_error, bool must_exist);
+
+void close_file(Handle handle);
+
+struct FileFacts {
+  bool regular = false;
+  std::uint64_t size = 0;
+};
+FileFacts file_facts(Handle handle);
+
+// One transfer: `count` bytes moved (0 at the end of the input), or -1 with the system's code.
+// Interrupted calls are retried inside.
+struct Transfer {
+  std::ptrdiff_t count = 0;
+  int os_error = 0;
+};
+Transfer read_some(Handle handle, void* into, std::size_t size);
+Transfer read_at(Handle handle, void* into, std::size_t size, std::uint64_t offset);
+Transfer write_some(Handle handle, const void* bytes, std::size_t size);
+// Writes UTF-8 text to a console that shows Unicode (Windows: as UTF-16); elsewhere as bytes.
+Transfer write_console_text(Handle handle, std::string_view utf8);
+
+// The system's code for a full disk (a write that moved nothing is reported with it).
+int disk_full_error();
+
+// Cuts the file to `size` bytes; 0, or the system's error code.
+int set_end_of_file(Handle handle, std::uint64_t size);
+
+// The trimmed name made absolute against the current directory, as the system spells it.
+std::string absolute_path(std::string_view name);
+
+// The system's own description of its error code, without a line end.
+std::string error_text(int os_error);
+
+// True when the handle is an interactive console or terminal.
+bool is_console(Handle handle);
+// True when console output should carry the prompts as Unicode text rather than code page 932
+// bytes: a UTF-8 terminal on POSIX, a console whose output code page is not 932 on Windows.
+bool console_wants_unicode(Handle handle);
+
+// The interrupt key, the break key and the closed console window.
+enum class ConsoleEvent { kInterruptKey, kBreakKey, kWindowClosed };
+
+// Called for an event, with the main thread's code offset inside the program's own module at the
+// moment of the event (0 when unknown). Must not allocate or take locks; ends the process, or
+// returns when the run is already ending on its own (the event is then dropped).
+using EventHandler = void (*)(ConsoleEvent event, std::uintptr_t code_offset);
+
+// Routes the three events to `handler`, except those the process was started ignoring.
+void install_event_handler(EventHandler handler);
+
+// Ends the process at once, with nothing flushed or run at exit.
+[[noreturn]] void end_process(int status);
+
+// True where console events arrive on a thread of their own while console input is interactive,
+// so that a console read can end before the event's handler runs (Windows).
+bool events_arrive_late();
+
+// The program's own module name as its stack tables show it.
+const char* program_module_name();
+
+// Fills `frames` with the return addresses of the active calls, innermost first.
+int capture_frames(void** frames, int capacity);
+
+// Where a code address lies: the module's file name (no folders), the address's offset in it,
+// and the mangled name of the routine when the module's symbols tell it (empty otherwise).
+struct FrameFacts {
+  std::string module;
+  std::uintptr_t offset = 0;
+  std::string symbol;
+};
+FrameFacts describe_frame(void* address);
+
+}  // namespace records::platform

@@ -1,0 +1,241 @@
+// The system layer on POSIX: descriptors, errno, signals and the dynamic linker's symbols.
+#include <dlfcn.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cstring>
+#include <initializer_list>
+
+#include "records/failure.h"
+#include "records/platform.h"
+
+namespace records::platform {
+namespace {
+
+int as_fd(Handle handle) {
+  return static_cast<int>(handle);
+}
+
+bool is_permission_refusal(int error) {
+  return error == EACCES || error == EPERM || error == EROFS;
+}
+
+Transfer transfer(ssize_t count) {
+  if (count < 0) return {-1, errno};
+  return {static_cast<std::ptrdiff_t>(count), 0};
+}
+
+std::uintptr_t module_base = 0;
+EventHandler event_handler = nullptr;
+
+ConsoleEvent event_of(int signal) {
+  switch (signal) {
+    case SIGQUIT:
+      return ConsoleEvent::kBreakKey;
+    case SIGHUP:
+      return ConsoleEvent::kWindowClosed;
+    default:
+      return ConsoleEvent::kInterruptKey;
+  }
+}
+
+void on_signal(int signal, siginfo_t*, void* context) {
+  std::uintptr_t pc = 0;
+#if defined(__x86_64__)
+  pc = static_cast<std::uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+  pc = static_cast<std::uintptr_t>(static_cast<ucontext_t*>(context)->uc_mcontext.pc);
+#else
+  (void)context;
+#endif
+  event_handler(event_of(signal), pc - module_base);
+}
+
+}  // namespace
+
+Handle standard_stream(StandardStream stream) {
+  switch (stream) {
+    case StandardStream::kInput:
+      return 0;
+    case StandardStream::kOutput:
+      return 1;
+    default:
+      return 2;
+  }
+}
+
+void prepare_process() {
+  // A closed standard output must surface as a write failure, not kill the process silently.
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+int open_failure_number(int os_error, bool must_exist) {
+  switch (os_error) {
+    case ENOENT:
+    case ENOTDIR:
+      return must_exist ? kFileNotFound : kOpenFailure;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kPermissionDenied;
+    case ENAMETOOLONG:
+    case EINVAL:
+    case EILSEQ:
+      return kBadFileName;
+    case ENXIO:
+    case ENODEV:
+      return kNoSuchDevice;
+    default:
+      return kOpenFailure;
+  }
+}
+
+Opened open_file(const std::string& path, bool create, bool for_input) {
+  const int create_flag = create ? O_CREAT : 0;
+  // A FIFO opened for both directions would hold a writer of its own and never see its end.
+  struct stat named {};
+  const bool fifo = ::stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
+  const int access = !fifo ? O_RDWR : for_input ? O_RDONLY : O_WRONLY;
+  int fd = ::open(path.c_str(), access | O_CLOEXEC | create_flag, 0666);
+  int error = errno;
+  if (fd < 0 && is_permission_refusal(error)) {
+    // Reading is all that the inputs need; a series file refused here fails on its first write.
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) error = errno == ENOENT && create ? EACCES : errno;
+  }
+  if (fd >= 0) return {fd, 0, 0};
+  return {kNoHandle, open_failure_number(error, !create), error};
+}
+
+void close_file(Handle handle) {
+  if (handle >= 0) ::close(as_fd(handle));
+}
+
+FileFacts file_facts(Handle handle) {
+  struct stat info {};
+  if (::fstat(as_fd(handle), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  return {true, static_cast<std::uint64_t>(info.st_size)};
+}
+
+Transfer read_some(Handle handle, void* into, std::size_t size) {
+  while (true) {
+    const ssize_t got = ::read(as_fd(handle), into, size);
+    if (got < 0 && errno == EINTR) continue;
+    return transfer(got);
+  }
+}
+
+Transfer read_at(Handle handle, void* into, std::size_t size, std::uint64_t offset) {
+  while (true) {
+    const ssize_t got = ::pread(as_fd(handle), into, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    return transfer(got);
+  }
+}
+
+Transfer write_some(Handle handle, const void* bytes, std::size_t size) {
+  while (true) {
+    const ssize_t done = ::write(as_fd(handle), bytes, size);
+    if (done < 0 && errno == EINTR) continue;
+    return transfer(done);
+  }
+}
+
+Transfer write_console_text(Handle handle, std::string_view utf8) {
+  return write_some(handle, utf8.data(), utf8.size());
+}
+
+int disk_full_error() {
+  return ENOSPC;
+}
+
+int set_end_of_file(Handle handle, std::uint64_t size) {
+  return ::ftruncate(as_fd(handle), static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
+std::string absolute_path(std::string_view name) {
+  if (name.empty() || name.front() == '/') return std::string(name);
+  char cwd[PATH_MAX];
+  if (::getcwd(cwd, sizeof cwd) == nullptr) return std::string(name);
+  std::string path = cwd;
+  if (path != "/") path += '/';
+  path += name;
+  return path;
+}
+
+std::string error_text(int os_error) {
+  return std::strerror(os_error);
+}
+
+bool is_console(Handle handle) {
+  return ::isatty(as_fd(handle)) != 0;
+}
+
+bool console_wants_unicode(Handle handle) {
+  if (!is_console(handle)) return false;
+  const char* previous = std::setlocale(LC_CTYPE, nullptr);
+  const std::string saved = previous != nullptr ? previous : "C";
+  const bool utf8 = std::setlocale(LC_CTYPE, "") != nullptr &&
+                    std::string_view(::nl_langinfo(CODESET)) == "UTF-8";
+  std::setlocale(LC_CTYPE, saved.c_str());  // nothing else depends on the locale
+  return utf8;
+}
+
+void install_event_handler(EventHandler handler) {
+  event_handler = handler;
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&install_event_handler), &info) != 0)
+    module_base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  struct sigaction action {};
+  action.sa_sigaction = on_signal;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) sigaddset(&action.sa_mask, signal);
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) {
+    // A signal ignored when the run starts (nohup, a background job of a script) was ignored on
+    // purpose: the run stays protected from it.
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+void end_process(int status) {
+  ::_exit(status);
+}
+
+bool events_arrive_late() {
+  return false;
+}
+
+const char* program_module_name() {
+  return "flowseries";
+}
+
+int capture_frames(void** frames, int capacity) {
+  return backtrace(frames, capacity);
+}
+
+FrameFacts describe_frame(void* address) {
+  FrameFacts facts;
+  facts.offset = reinterpret_cast<std::uintptr_t>(address);
+  Dl_info info{};
+  if (dladdr(address, &info) == 0) return facts;
+  if (info.dli_fname != nullptr && *info.dli_fname != '\0') {
+    const char* slash = std::strrchr(info.dli_fname, '/');
+    facts.module = slash ? slash + 1 : info.dli_fname;
+  }
+  if (info.dli_fbase != nullptr) facts.offset -= reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  if (info.dli_sname != nullptr) facts.symbol = info.dli_sname;
+  return facts;
+}
+
+}  // namespace records::platform
