@@ -11,8 +11,10 @@
 namespace {
 
 int report(const records::Failure& failure) {
-  records::claim_end_of_run(failure.number() == records::kEndOfFile &&
-                            failure.unit() == records::kConsoleInputChannel);
+  // The interrupt key also ends the programs that feed this one, so a pipe's end or a broken
+  // read may be the event's doing and arrive before it.
+  records::claim_end_of_run(failure.number() == records::kEndOfFile ||
+                            failure.number() == records::kReadError);
   records::report_failure(failure);
   return failure.number();
 }

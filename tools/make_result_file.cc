@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "records/platform.h"
+
 namespace {
 
 struct Options {
@@ -110,6 +112,8 @@ Options parse(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Messages carry the same bytes on every system.
+  records::platform::prepare_process();
   const Options o = parse(argc, argv);
   std::FILE* file = std::fopen(o.output.c_str(), "wb");
   if (file == nullptr) {

@@ -106,10 +106,10 @@ void install_interrupt_handler() {
   platform::install_event_handler(handle);
 }
 
-void claim_end_of_run(bool console_input_ended) {
+void claim_end_of_run(bool input_ended) {
   using namespace std::chrono_literals;
-  if (console_input_ended && platform::events_arrive_late()) {
-    for (int i = 0; i < 25 && end_claimed.load() == kUnclaimed; ++i) std::this_thread::sleep_for(10ms);
+  if (input_ended && platform::events_arrive_late()) {
+    for (int i = 0; i < 50 && end_claimed.load() == kUnclaimed; ++i) std::this_thread::sleep_for(10ms);
   }
   int expected = kUnclaimed;
   if (end_claimed.compare_exchange_strong(expected, kClaimedByRun) || expected == kClaimedByRun)

@@ -27,8 +27,8 @@ std::size_t format_interrupt_report(char* buffer, std::size_t size, platform::Co
 // The run's own end and an interrupt may meet: where the system delivers console events on a
 // thread of their own, the interrupt key can end a console read before its handler runs. Whoever
 // claims the end first reports it. Returns when the run's own end won; otherwise waits for the
-// handler to end the process. `console_input_ended`: the run ends because the console input
-// ended, which an interrupt key can cause, so its event is given a moment to arrive first.
-void claim_end_of_run(bool console_input_ended);
+// handler to end the process. `input_ended`: the run ends because an input ended or broke, which
+// an interrupt key can cause, so its event is given a moment to arrive first.
+void claim_end_of_run(bool input_ended);
 
 }  // namespace records

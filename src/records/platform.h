@@ -78,6 +78,10 @@ bool console_wants_unicode(Handle handle);
 // The interrupt key, the break key and the closed console window.
 enum class ConsoleEvent { kInterruptKey, kBreakKey, kWindowClosed };
 
+// The event that a system's console signal stands for (a POSIX signal number, a Windows control
+// type); false for the signals that are no such event.
+bool console_event_of(int system_code, ConsoleEvent& event);
+
 // Called for an event, with the main thread's code offset inside the program's own module at the
 // moment of the event (0 when unknown). Must not allocate or take locks; ends the process, or
 // returns when the run is already ending on its own (the event is then dropped).
@@ -89,8 +93,8 @@ void install_event_handler(EventHandler handler);
 // Ends the process at once, with nothing flushed or run at exit.
 [[noreturn]] void end_process(int status);
 
-// True where console events arrive on a thread of their own while console input is interactive,
-// so that a console read can end before the event's handler runs (Windows).
+// True where console events arrive on a thread of their own, so that a read ended by the same
+// key press (a console read, or the pipe of a program that the key ended) can come first.
 bool events_arrive_late();
 
 // The program's own module name as its stack tables show it.

@@ -36,17 +36,6 @@ Transfer transfer(ssize_t count) {
 std::uintptr_t module_base = 0;
 EventHandler event_handler = nullptr;
 
-ConsoleEvent event_of(int signal) {
-  switch (signal) {
-    case SIGQUIT:
-      return ConsoleEvent::kBreakKey;
-    case SIGHUP:
-      return ConsoleEvent::kWindowClosed;
-    default:
-      return ConsoleEvent::kInterruptKey;
-  }
-}
-
 void on_signal(int signal, siginfo_t*, void* context) {
   std::uintptr_t pc = 0;
 #if defined(__x86_64__)
@@ -56,10 +45,28 @@ void on_signal(int signal, siginfo_t*, void* context) {
 #else
   (void)context;
 #endif
-  event_handler(event_of(signal), pc - module_base);
+  ConsoleEvent event = ConsoleEvent::kInterruptKey;
+  console_event_of(signal, event);
+  event_handler(event, pc - module_base);
 }
 
 }  // namespace
+
+bool console_event_of(int system_code, ConsoleEvent& event) {
+  switch (system_code) {
+    case SIGINT:
+      event = ConsoleEvent::kInterruptKey;
+      return true;
+    case SIGQUIT:
+      event = ConsoleEvent::kBreakKey;
+      return true;
+    case SIGHUP:
+      event = ConsoleEvent::kWindowClosed;
+      return true;
+    default:
+      return false;
+  }
+}
 
 Handle standard_stream(StandardStream stream) {
   switch (stream) {

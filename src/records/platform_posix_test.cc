@@ -1,9 +1,12 @@
 // The POSIX system layer: how names are made absolute, and which failure each errno gives.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "records/channel.h"
 #include "records/failure.h"
@@ -52,6 +55,23 @@ TEST(PosixOpenFailures, ADirectoryIsAnOpenFailureWithItsOwnText) {
   EXPECT_EQ(opened.failure, kOpenFailure);
   EXPECT_EQ(opened.os_error, EISDIR);
   EXPECT_EQ(error_text(EISDIR), "Is a directory");
+}
+
+TEST(PosixConsoleEvents, EachSignalIsOneEvent) {
+  const std::tuple<int, bool, ConsoleEvent> cases[] = {
+      {SIGINT, true, ConsoleEvent::kInterruptKey},
+      {SIGQUIT, true, ConsoleEvent::kBreakKey},
+      {SIGHUP, true, ConsoleEvent::kWindowClosed},
+      {SIGTERM, false, {}},
+      {SIGPIPE, false, {}},
+  };
+  for (const auto& [signal, handled, expected] : cases) {
+    ConsoleEvent event{};
+    EXPECT_EQ(console_event_of(signal, event), handled) << signal;
+    if (handled) {
+      EXPECT_EQ(event, expected) << signal;
+    }
+  }
 }
 
 }  // namespace

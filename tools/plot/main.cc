@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plot/series_csv.h"
+#include "records/platform.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ int wrong_usage(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Messages carry the same bytes on every system.
+  records::platform::prepare_process();
   std::vector<std::string> files;
   std::vector<std::string> points;
   bool pick = false;

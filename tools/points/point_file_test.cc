@@ -120,7 +120,7 @@ TEST(CheckPointList, PredictsTheRunsFailures) {
   }
   const CheckResult missing = check_point_list("NOTHERE.LST", std::nullopt);
   EXPECT_EQ(missing.status, 24);
-  EXPECT_NE(missing.report.find("unit 9, file " + dir.path() + "/NOTHERE.LST"), std::string::npos)
+  EXPECT_NE(missing.report.find("unit 9, file " + dir.file("NOTHERE.LST")), std::string::npos)
       << missing.report;
   EXPECT_FALSE(std::filesystem::exists("NOTHERE.LST"));
 }
