@@ -135,7 +135,10 @@ std::string stack_table_row(std::string_view module, std::uintptr_t address,
 std::string format_report(const Failure& failure) {
   std::string out;
   if (failure.os_error() != 0)
-    out.append(kProgramTag).append(": ").append(platform::error_text(failure.os_error())).append("\r\n");
+    out.append(kProgramTag)
+        .append(": ")
+        .append(platform::error_text(failure.os_error()))
+        .append("\r\n");
   out += report_line(failure) + "\r\n";
   out += std::string(stack_table_heading()) + "\r\n";
   for (int i = 0; i < failure.frame_count(); ++i) out += frame_row(failure.frame(i)) + "\r\n";
@@ -149,7 +152,8 @@ void report_failure(const Failure& failure) {
   const platform::Handle error = platform::standard_stream(platform::StandardStream::kError);
   std::size_t done = 0;
   while (done < text.size()) {
-    const platform::Transfer n = platform::write_some(error, text.data() + done, text.size() - done);
+    const platform::Transfer n =
+        platform::write_some(error, text.data() + done, text.size() - done);
     if (n.count <= 0) return;
     done += static_cast<std::size_t>(n.count);
   }

@@ -63,7 +63,7 @@ TEST(FormatReport, PutsTheSystemsLineFirstAndTheStackTableLast) {
           "flowseries: " + platform::error_text(code) +
               "\r\n"
               "flowseries: severe (30): open failure, unit 7, file /x/dir\r\n"
-          "Image              PC        Routine            Line        Source             \r\n",
+              "Image              PC        Routine            Line        Source             \r\n",
           0),
       0u)
       << report;

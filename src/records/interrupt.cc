@@ -109,7 +109,8 @@ void install_interrupt_handler() {
 void claim_end_of_run(bool input_ended) {
   using namespace std::chrono_literals;
   if (input_ended && platform::events_arrive_late()) {
-    for (int i = 0; i < 50 && end_claimed.load() == kUnclaimed; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 50 && end_claimed.load() == kUnclaimed; ++i)
+      std::this_thread::sleep_for(10ms);
   }
   int expected = kUnclaimed;
   if (end_claimed.compare_exchange_strong(expected, kClaimedByRun) || expected == kClaimedByRun)

@@ -36,12 +36,12 @@ TEST(PosixOpenFailures, FollowTheErrorCode) {
     int failure;
   };
   const Case cases[] = {
-      {ENOENT, true, kFileNotFound},  {ENOENT, false, kOpenFailure},
-      {ENOTDIR, true, kFileNotFound}, {EACCES, true, kPermissionDenied},
-      {EPERM, false, kPermissionDenied}, {EROFS, false, kPermissionDenied},
+      {ENOENT, true, kFileNotFound},      {ENOENT, false, kOpenFailure},
+      {ENOTDIR, true, kFileNotFound},     {EACCES, true, kPermissionDenied},
+      {EPERM, false, kPermissionDenied},  {EROFS, false, kPermissionDenied},
       {ENAMETOOLONG, true, kBadFileName}, {EILSEQ, false, kBadFileName},
-      {ENXIO, true, kNoSuchDevice},   {ENODEV, false, kNoSuchDevice},
-      {EISDIR, true, kOpenFailure},   {EMFILE, false, kOpenFailure},
+      {ENXIO, true, kNoSuchDevice},       {ENODEV, false, kNoSuchDevice},
+      {EISDIR, true, kOpenFailure},       {EMFILE, false, kOpenFailure},
   };
   for (const Case& c : cases)
     EXPECT_EQ(open_failure_number(c.error, c.must_exist), c.failure) << c.error;

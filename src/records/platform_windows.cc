@@ -116,7 +116,8 @@ HMODULE image_of(void* address) {
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const auto offset = reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(base);
+  const auto offset =
+      reinterpret_cast<std::uintptr_t>(address) - reinterpret_cast<std::uintptr_t>(base);
   return offset < nt->OptionalHeader.SizeOfImage ? module : nullptr;
 }
 
@@ -288,7 +289,8 @@ std::string absolute_path(std::string_view name) {
   const std::string_view tail = nul == std::string_view::npos ? "" : name.substr(nul);
   if (head.empty()) return std::string(name);
   std::string path(MAX_PATH, '\0');
-  DWORD length = GetFullPathNameA(head.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
+  DWORD length =
+      GetFullPathNameA(head.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
   if (length >= path.size()) {
     path.resize(length + 1);
     length = GetFullPathNameA(head.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
@@ -303,8 +305,8 @@ std::string error_text(int os_error) {
   char text[512];
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 static_cast<DWORD>(os_error), 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == ' '))
+  while (length > 0 &&
+         (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
     --length;
   if (length == 0) return "system error " + std::to_string(os_error);
   return std::string(text, length);

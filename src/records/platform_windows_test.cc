@@ -59,8 +59,7 @@ TEST(WindowsOpenFailures, FollowTheSystemsErrorCode) {
       {ERROR_TOO_MANY_OPEN_FILES, true, kOpenFailure},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(open_failure_number(static_cast<int>(c.error), c.must_exist), c.failure)
-        << c.error;
+    EXPECT_EQ(open_failure_number(static_cast<int>(c.error), c.must_exist), c.failure) << c.error;
 }
 
 TEST(WindowsOpenFailures, RefusedOpensEndWithTheirFailure) {
@@ -96,9 +95,8 @@ TEST(WindowsOpenFailures, RefusedOpensEndWithTheirFailure) {
       {"there.", OpenMode::kMustExist, 0},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(testing_support::failure_of([&] {
-                open_channel(kPointListChannel, c.name, ChannelKind::kText, c.mode);
-              }),
+    EXPECT_EQ(testing_support::failure_of(
+                  [&] { open_channel(kPointListChannel, c.name, ChannelKind::kText, c.mode); }),
               c.failure)
         << c.name.substr(0, 40);
 }

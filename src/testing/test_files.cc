@@ -92,7 +92,8 @@ records::Channel channel_over(std::string_view bytes, records::ChannelKind kind,
 records::Channel channel_over_fuzz_input(const std::uint8_t* data, std::size_t size,
                                          records::ChannelKind kind, int number) {
   static const std::string path =
-      (fs::temp_directory_path() / ("flowseries_fuzz_input_" + std::to_string(std::random_device()())))
+      (fs::temp_directory_path() /
+       ("flowseries_fuzz_input_" + std::to_string(std::random_device()())))
           .string();
   write_file(path, std::string_view(reinterpret_cast<const char*>(data), size));
   return records::open_channel(number, path, kind, records::OpenMode::kMustExist);
