@@ -9,11 +9,14 @@ Prints per case the median (min, max) wall time of each program, the ratios flow
 flowseries/yardstick taken run by run, MB/s, peak RSS, and whether flowseries' CSV files equal
 the yardstick's byte for byte.
 
+Then the formatter benchmark's nanoseconds per value, and the goals met or not.
+
 usage: bench/compare.py [--build build] [--data build/bench-data] [--runs 5] [--cases large wide]
-                        [--cold] [--scaling] [--no-yardstick]
+                        [--cold] [--scaling] [--no-yardstick] [--no-formatter]
 """
 import argparse
 import filecmp
+import json
 import os
 import shutil
 import statistics
@@ -108,7 +111,8 @@ def output_bytes(d):
 def floor_command(size):
     """The least any program must do here: read the whole result file and write `size` bytes to
     a file, in large blocks."""
-    return ['sh', '-c', 'cat RESULT.BIN > /dev/null && head -c %d /dev/zero > floor.out' % size]
+    return ['sh', '-c', 'cat RESULT.BIN > /dev/null && '
+            'dd if=/dev/zero of=floor.out bs=1M count=%d iflag=count_bytes status=none' % size]
 
 
 def describe(times):
@@ -148,18 +152,22 @@ def run_case(name, case, args):
     print('  flowseries %s   %.0f MB/s   peak RSS %.1f MiB' % (describe(ours), size_mb / statistics.median(ours),
                                                              max(our_rss)))
     ratios = [o / c for o, c in zip(ours, cat)]
+    FIGURES[name + '_cat'] = statistics.median(ratios)
     print('  flowseries/cat        median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios), max(ratios)))
     print('  floor      %s   (read the file, write %.0f MB)' % (describe(floor), written / 1e6))
     ratios = [o / f for o, f in zip(ours, floor)]
+    FIGURES[name + '_floor'] = statistics.median(ratios)
     print('  flowseries/floor      median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios), max(ratios)))
     if cold_ours:
         print('  cold: cat %s, flowseries %s' % (describe(cold_cat), describe(cold_ours)))
         ratios = [o / c for o, c in zip(cold_ours, cold_cat)]
+        FIGURES[name + '_cold_cat'] = statistics.median(ratios)
         print('  cold flowseries/cat   median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios),
                                                                   max(ratios)))
     if peer:
         print('  yardstick  %s   peak RSS %.1f MiB' % (describe(peer), max(peer_rss)))
         ratios = [o / p for o, p in zip(ours, peer)]
+        FIGURES[name + '_yardstick'] = statistics.median(ratios)
         print('  flowseries/yardstick  median %.3f (%.3f-%.3f), i.e. %.1fx faster' % (
             statistics.median(ratios), min(ratios), max(ratios), 1 / statistics.median(ratios)))
         same = []
@@ -180,6 +188,7 @@ def main():
     ap.add_argument('--runs', type=int, default=5)
     ap.add_argument('--cases', nargs='+', default=list(CASES), choices=list(CASES))
     ap.add_argument('--no-yardstick', action='store_true')
+    ap.add_argument('--no-formatter', action='store_true', help='skip the formatter benchmark')
     ap.add_argument('--cold', action='store_true',
                     help='also time cat and flowseries with the result file evicted from the page cache')
     ap.add_argument('--scaling', action='store_true',
@@ -196,7 +205,52 @@ def main():
     ok = all([run_case(name, CASES[name], args) for name in args.cases])
     if args.scaling:
         scaling(args)
+    if not args.no_formatter:
+        formatter(args)
+    if FIGURES:
+        goals()
     return 0 if ok else 1
+
+
+def formatter(args):
+    """The formatter benchmark's nanoseconds per value, field by field and data by data."""
+    bench = os.path.join(args.build, 'bench', 'number_text_bench')
+    if not os.path.exists(bench):
+        print('\n== formatter: %s not built (Google Benchmark missing?)' % bench)
+        return
+    out = subprocess.run([bench, '--benchmark_format=json', '--benchmark_min_time=0.5',
+                          '--benchmark_repetitions=3', '--benchmark_report_aggregates_only=true'],
+                         capture_output=True, text=True, check=True).stdout
+    print('\n== formatter: ns per value (median of 3)')
+    for b in json.loads(out)['benchmarks']:
+        if b.get('aggregate_name') != 'median':
+            continue
+        name = b['run_name'].replace('BM_', '')
+        ns = b['ns/value']
+        print('  %-28s %6.2f ns' % (name, ns))
+        if '_wide' in name or '_mix' in name:
+            FIGURES.setdefault('formatter', []).append(ns)
+
+
+# Figures that the goals are judged by, gathered while the cases run.
+FIGURES = {}
+
+
+def goals():
+    print('\n== goals')
+    rows = [('wide flowseries/yardstick', 'wide_yardstick', 0.04),
+            ('wide flowseries/floor', 'wide_floor', 2.0),
+            ('large flowseries/cat (warm)', 'large_cat', 1.0),
+            ('large flowseries/cat (cold)', 'large_cold_cat', 1.0)]
+    for label, key, limit in rows:
+        if key in FIGURES:
+            value = FIGURES[key]
+            print('  %-30s %7.3f  (at most %.2f: %s)' % (label, value, limit,
+                                                         'met' if value <= limit else 'NOT met'))
+    if 'formatter' in FIGURES:
+        worst = max(FIGURES['formatter'])
+        print('  %-30s %7.2f  (at most 10 ns: %s)' % ('formatter, slowest realistic', worst,
+                                                      'met' if worst <= 10 else 'NOT met'))
 
 
 def scaling(args):

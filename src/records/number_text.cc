@@ -10,7 +10,9 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace records {
 namespace {
@@ -101,6 +103,31 @@ int decimal_exponent_estimate(std::uint64_t bits) {
   return ((e - 1) * 78913) >> 18;  // floor((e - 1) * log10(2)) for |e| < 1650
 }
 
+// 10^k as the nearest double, for k from -323 (the smallest power above the least subnormal)
+// to 309 (infinity).
+constexpr int kMinDoublePower = -323;
+constexpr int kMaxDoublePower = 309;
+
+struct DoublePowerTable {
+  std::array<double, kMaxDoublePower - kMinDoublePower + 1> value;
+  DoublePowerTable() {
+    for (int k = kMinDoublePower; k <= kMaxDoublePower; ++k)
+      value[static_cast<std::size_t>(k - kMinDoublePower)] =
+          std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
+  }
+};
+
+const DoublePowerTable kDoublePowers;
+
+// floor(log10(a)) without a branch: the estimate, raised by one where a reaches the next power.
+// Where 10^k is not a double, a within half an ulp of it can still come out one off; the
+// caller's range check sends those few values the exact way.
+inline int decimal_exponent(double a, std::uint64_t bits) {
+  const int estimate = decimal_exponent_estimate(bits);
+  const double next = kDoublePowers.value[static_cast<std::size_t>(estimate + 1 - kMinDoublePower)];
+  return estimate + (a >= next ? 1 : 0);
+}
+
 __extension__ typedef unsigned __int128 Wide;
 
 // |x| * 10^scale split into its integer part and its fraction as a 64-bit fixed-point number.
@@ -131,21 +158,17 @@ Scaled scale_value(std::uint64_t mantissa, int binary_exponent, int scale) {
     mantissa = bits << lift;
     binary_exponent = -1074 - lift;
   }
-  int scale = count - 1 - decimal_exponent_estimate(bits);
-  if (scale < kMinPower || scale > kMaxPower) return false;
-  Scaled y = scale_value(mantissa, binary_exponent, scale);
-  // y lies in [10^(n-1), 10^(n+1)) when the estimate holds; anything else goes the exact way.
-  if (y.integer >= kPow10[count]) {
-    --scale;
-    if (scale < kMinPower) return false;
-    y = scale_value(mantissa, binary_exponent, scale);
-  }
+  int scale = count - 1 - decimal_exponent(a, bits);
+  // The decimal exponent lies in [-324, 308] and count in [1, 19]: scale is always in the table.
+  const Scaled y = scale_value(mantissa, binary_exponent, scale);
+  // y lies in [10^(n-1), 10^n) unless a lies within a hair of a power of ten.
   if (y.integer < kPow10[count - 1] || y.integer >= kPow10[count]) return false;
+  // A fraction within kTieMargin of one half goes the exact way; the test is one unsigned
+  // comparison, with no branch on which side of one half the fraction lies.
   constexpr std::uint64_t kHalf = 1ULL << 63;
-  const std::uint64_t from_half = y.fraction > kHalf ? y.fraction - kHalf : kHalf - y.fraction;
-  if (from_half < kTieMargin) return false;
-  std::uint64_t digits = y.integer + (y.fraction > kHalf ? 1 : 0);
-  if (digits >= kPow10[count]) {  // rounded up into the next power of ten
+  if (y.fraction - (kHalf - kTieMargin) <= 2 * kTieMargin) return false;
+  std::uint64_t digits = y.integer + (y.fraction >> 63);  // up when above one half
+  if (digits >= kPow10[count]) {                          // rounded up into the next power of ten
     digits /= 10;
     --scale;
   }
@@ -153,22 +176,6 @@ Scaled scale_value(std::uint64_t mantissa, int binary_exponent, int scale) {
   return true;
 }
 
-// The exponent part: "E+dd" / "E-dd", or the sign and three digits beyond 99.
-void put_exponent(char* at, int exponent) {
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  if (magnitude <= 99) {
-    at[0] = 'E';
-    at[1] = exponent < 0 ? '-' : '+';
-    std::memcpy(at + 2, kDigitPairs + 2 * magnitude, 2);
-  } else {
-    at[0] = exponent < 0 ? '-' : '+';
-    at[1] = static_cast<char>('0' + magnitude / 100);
-    std::memcpy(at + 2, kDigitPairs + 2 * (magnitude % 100), 2);
-  }
-}
-
-// A finite non-zero value in one of the series files' fields. False when the value needs the
-// exact path.
 // v / 100 for v below 2^32, by multiplication.
 inline std::uint32_t div100(std::uint32_t v) {
   return static_cast<std::uint32_t>((static_cast<std::uint64_t>(v) * 0x51EB851FULL) >> 37);
@@ -187,38 +194,80 @@ void put_fixed_digits(char* end, std::uint32_t v) {
   if constexpr (kCount % 2 == 1) *--end = static_cast<char>('0' + v);
 }
 
+// The four characters of every exponent part the common path can meet, so that the number of
+// its digits costs no branch.
+constexpr int kExponentTextLimit = 400;
+
+struct ExponentTexts {
+  char text[2 * kExponentTextLimit + 1][4];
+  constexpr ExponentTexts() : text{} {
+    for (int e = -kExponentTextLimit; e <= kExponentTextLimit; ++e) {
+      char* at = text[e + kExponentTextLimit];
+      const int magnitude = e < 0 ? -e : e;
+      const char sign = e < 0 ? '-' : '+';
+      if (magnitude <= 99) {
+        at[0] = 'E';
+        at[1] = sign;
+      } else {
+        at[0] = sign;
+        at[1] = static_cast<char>('0' + magnitude / 100);
+      }
+      at[2] = static_cast<char>('0' + magnitude / 10 % 10);
+      at[3] = static_cast<char>('0' + magnitude % 10);
+    }
+  }
+};
+
+constexpr ExponentTexts kExponentTexts;
+
+// A finite non-zero value in one of the series files' fields. False when the value needs the
+// exact path. The field is wide enough for a sign and a leading zero whatever the value, so
+// every character but the sign's has a fixed place.
 template <int kWidth, int kDigits, int kScale>
-bool write_common_field(char* field, double x) {
+[[gnu::always_inline]] inline bool write_common_field(char* field, double x) {
   constexpr int kCount = kDigits + kScale;
   static_assert(kCount <= kFastMaxDigits && (kScale == 0 || kScale == 1));
-  const bool negative = std::signbit(x);
+  constexpr int kText = (kScale == 0 ? 2 : 1) + kCount + 4;  // "0.DDD" or "D.DDD", "E+dd"
+  static_assert(kWidth >= kText + 1 && kWidth <= 32);
   DecimalDigits d;
   if (!fast_round(std::fabs(x), kCount, d)) return false;
   const int exponent = d.exponent - kScale;
-  if (exponent > 999 || exponent < -999) return false;
-  const int required = (negative ? 1 : 0) + kCount + 1 + 4;
-  if (required > kWidth) return false;
+  // |exponent| <= 330 here (see fast_round), inside the table.
+  static_assert(kExponentTextLimit > 330 && kMaxPower >= 324 + kFastMaxDigits);
   // Blanks first, then the text right to left, straight into the field.
   std::memcpy(field, "                                ", kWidth);
   char* p = field + kWidth - 4;
-  put_exponent(p, exponent);
+  std::memcpy(p, kExponentTexts.text[exponent + kExponentTextLimit], 4);
+  // The digits in two halves, the last four and the rest, so that the two chains of
+  // multiplications run side by side.
+  static_assert(kCount >= 5);
   const auto value = static_cast<std::uint32_t>(d.digits);
+  const std::uint32_t high = value / 10000;
+  const std::uint32_t low = value - high * 10000;
+  const std::uint32_t low_pair = div100(low);
+  std::memcpy(p - 2, kDigitPairs + 2 * (low - 100 * low_pair), 2);
+  std::memcpy(p - 4, kDigitPairs + 2 * low_pair, 2);
+  p -= 4;
   if constexpr (kScale == 0) {
-    put_fixed_digits<kCount>(p, value);
-    p -= kCount;
-    *--p = '.';
-    if (kWidth >= required + 1) *--p = '0';
+    put_fixed_digits<kCount - 4>(p, high);
+    p -= kCount - 4;
+    p[-1] = '.';
+    p[-2] = '0';
+  } else if constexpr (kCount == 6) {
+    // The two leading digits from one pair, the point between them.
+    const char* pair = kDigitPairs + 2 * high;
+    p[-1] = pair[1];
+    p[-2] = '.';
+    p[-3] = pair[0];
   } else {
-    constexpr std::uint64_t kRest = kPow10[kCount - 1];
-    // value / kRest by a 128-bit multiplication with ceil(2^64 / kRest): exact below 2^32.
-    constexpr std::uint64_t kInverse = ~std::uint64_t{0} / kRest + 1;
-    const auto first = static_cast<std::uint32_t>((static_cast<Wide>(value) * kInverse) >> 64);
-    put_fixed_digits<kCount - 1>(p, value - first * static_cast<std::uint32_t>(kRest));
-    p -= kCount - 1;
-    *--p = '.';
-    *--p = static_cast<char>('0' + first);
+    constexpr auto kRest = static_cast<std::uint32_t>(kPow10[kCount - 5]);
+    const std::uint32_t first = high / kRest;
+    put_fixed_digits<kCount - 5>(p, high - first * kRest);
+    p -= kCount - 5;
+    p[-1] = '.';
+    p[-2] = static_cast<char>('0' + first);
   }
-  if (negative) *--p = '-';
+  field[kWidth - kText - 1] = std::signbit(x) ? '-' : ' ';
   return true;
 }
 
@@ -352,6 +401,16 @@ FieldStatus write_exponent_field(char* field, double x, int width, int digits, i
   if (std::isfinite(x) && x != 0 && write_common_field(field, x, width, digits, scale))
     return FieldStatus::kOk;
   return write_any_exponent_field(field, x, width, digits, scale);
+}
+
+void write_time_field(char* field, double x) {
+  if (!std::isfinite(x) || x == 0 || !write_common_field<16, 7, 0>(field, x))
+    write_any_exponent_field(field, x, 16, 7, 0);
+}
+
+void write_value_field(char* field, double x) {
+  if (!std::isfinite(x) || x == 0 || !write_common_field<14, 5, 1>(field, x))
+    write_any_exponent_field(field, x, 14, 5, 1);
 }
 
 std::string exponent_field(double x, int width, int digits, int scale) {

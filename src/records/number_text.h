@@ -16,6 +16,10 @@ enum class FieldStatus { kOk, kOverflow };
 // narrow for the text is filled with asterisks (kOverflow).
 FieldStatus write_exponent_field(char* field, double x, int width, int digits, int scale);
 std::string exponent_field(double x, int width, int digits, int scale);
+// The two fields of the series files, their sizes fixed: the bytes of
+// write_exponent_field(field, x, 16, 7, 0) and of write_exponent_field(field, x, 14, 5, 1).
+void write_time_field(char* field, double x);
+void write_value_field(char* field, double x);
 
 // Writes exactly `width` characters: the value right-aligned with at least `min_digits` digits,
 // "-" for negatives, or asterisks when it does not fit.

@@ -221,9 +221,15 @@ std::vector<double> property_values(std::size_t count) {
   std::vector<double> values;
   values.reserve(count);
   while (values.size() < count) {
-    const std::size_t kind = values.size() % 6;
+    const std::size_t kind = values.size() % 7;
     double x;
-    if (kind == 0) {  // any bit pattern
+    if (kind == 6) {  // beside a power of ten, where the decimal exponent changes
+      x = std::strtod(("1e" + std::to_string(static_cast<int>(random() % 632) - 323)).c_str(),
+                      nullptr);
+      const int step = static_cast<int>(random() % 5) - 2;
+      for (int i = 0; i < std::abs(step); ++i)
+        x = std::nextafter(x, step < 0 ? 0.0 : std::numeric_limits<double>::infinity());
+    } else if (kind == 0) {  // any bit pattern
       x = std::bit_cast<double>(random());
     } else if (kind == 1) {  // subnormal
       x = std::bit_cast<double>(random() & ((1ULL << 52) - 1));
@@ -256,8 +262,13 @@ TEST(ExponentField, AgreesWithExactDecimalExpansion) {
   for (const double x : property_values(property_count())) {
     const std::string time_field = exponent_field(x, 16, 7, 0);
     const std::string value_field = exponent_field(x, 14, 5, 1);
+    char direct_time[16], direct_value[14];
+    write_time_field(direct_time, x);
+    write_value_field(direct_value, x);
     if (time_field != expected_field(oracle, x, true) ||
-        value_field != expected_field(oracle, x, false)) {
+        value_field != expected_field(oracle, x, false) ||
+        std::string_view(direct_time, 16) != time_field ||
+        std::string_view(direct_value, 14) != value_field) {
       ADD_FAILURE() << "x = " << std::hexfloat << x << ": '" << time_field << "' '" << value_field
                     << "', expected '" << expected_field(oracle, x, true) << "' '"
                     << expected_field(oracle, x, false) << "'";

@@ -93,6 +93,11 @@ void install_event_handler(EventHandler handler);
 // Ends the process at once, with nothing flushed or run at exit.
 [[noreturn]] void end_process(int status);
 
+// Asks the system to back a large zeroed block with large pages where it can, so that filling
+// it takes a few page faults rather than one per 4 KiB. Only a hint: nothing changes for the
+// caller, and where the system has no such thing it does nothing.
+void prefer_large_pages(void* block, std::size_t bytes);
+
 // True where console events arrive on a thread of their own, so that a read ended by the same
 // key press (a console read, or the pipe of a program that the key ended) can come first.
 bool events_arrive_late();

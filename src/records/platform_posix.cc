@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -217,6 +218,19 @@ void install_event_handler(EventHandler handler) {
 
 void end_process(int status) {
   ::_exit(status);
+}
+
+void prefer_large_pages(void* block, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  // The whole pages inside the block (a large calloc block is a mapping of its own).
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
 }
 
 bool events_arrive_late() {

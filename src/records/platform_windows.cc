@@ -336,6 +336,10 @@ void end_process(int status) {
   ExitProcess(static_cast<UINT>(status));
 }
 
+void prefer_large_pages(void*, std::size_t) {
+  // Large pages need a privilege that console users do not hold: the hint has no counterpart.
+}
+
 bool events_arrive_late() {
   return true;
 }

@@ -2,11 +2,15 @@
 #include "series/series_file.h"
 
 #include <algorithm>
-#include <future>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "records/channel.h"
+#include "records/number_text.h"
 #include "records/text_layout.h"
 
 namespace series {
@@ -15,25 +19,26 @@ using records::OutputValue;
 
 namespace {
 
-// One step row: the time, then the row's values read straight from the series table.
+// A row's values for the layout interpreter, read straight from the series table.
 struct RowValues {
-  double time;
-  const double* step;
-  std::size_t points;
-  std::size_t components;  // 1 or 2
-  std::size_t component_stride;
+  const StepRow& row;
 
-  std::size_t size() const { return 1 + points * components; }
+  std::size_t size() const { return 1 + row.points * row.components; }
   void write(std::size_t i, const records::LayoutItem& field, int scale, char* at) const {
-    double value = time;
+    double value = row.time;
     if (i > 0) {
       // One component per point, or two (va, vb): no division on the way to each value.
       const std::size_t j = i - 1;
-      value = components == 1 ? step[j] : step[(j & 1) * component_stride + (j >> 1)];
+      value =
+          row.components == 1 ? row.step[j] : row.step[(j & 1) * row.component_stride + (j >> 1)];
     }
     records::write_real_field(value, field, scale, at);
   }
 };
+
+// The row layout's group of value fields repeats this often on one line.
+constexpr std::size_t kValuesPerLine =
+    static_cast<std::size_t>(records::layouts::kRowItems[1].repeat);
 
 // The step rows of one file, formatted by ranges.
 struct RowRange {
@@ -44,56 +49,157 @@ struct RowRange {
   std::size_t values_per_row() const { return 1 + points * columns.components; }
   void format(records::OutputBuffer& out, std::size_t first, std::size_t end) const {
     for (std::size_t s = first; s < end; ++s) {
-      const RowValues row{times[s], columns.table.data() + s * columns.step_stride, points,
-                          columns.components, columns.component_stride};
-      records::format_values(out, records::kRowLayout, row);
+      format_step_row(out, {times[s], columns.table.data() + s * columns.step_stride, points,
+                            columns.components, columns.component_stride});
     }
   }
 };
 
-// Rows are formatted in chunks of about this much text.
+// Rows are formatted in chunks of about this much text, into a ring of this many buffers.
 constexpr std::size_t kChunkBytes = 1 << 20;
+constexpr std::size_t kChunkSlots = 4;
 
-// Long files: a helper thread formats every other chunk of rows into memory while this thread
-// formats the chunk before it; this thread alone writes, in row order. Formatting touches no
-// channel, so the output is the same bytes in the same order as sequential formatting.
+// Long files: this thread and a helper each take the next chunk of rows and format it into the
+// ring; this thread writes the chunks in row order as they are done, so that writing one chunk
+// overlaps formatting the next ones. Formatting touches no channel, so the output is the same
+// bytes in the same order as sequential formatting. At most kChunkSlots chunks are held at once.
+class ChunkPipeline {
+ public:
+  ChunkPipeline(const RowRange& rows, std::size_t rows_per_chunk)
+      : rows_(rows),
+        rows_per_chunk_(rows_per_chunk),
+        chunks_((rows.times.size() + rows_per_chunk - 1) / rows_per_chunk) {}
+
+  void run(records::Channel& file) {
+    std::thread helper;
+    try {
+      helper = std::thread([this] { help(); });
+    } catch (const std::system_error&) {
+      // No thread to be had (a tight address-space or process limit): this thread does it all.
+    }
+    // Whatever ends the loop (a failed write throws), the helper stops and is joined first.
+    struct Join {
+      ChunkPipeline& pipeline;
+      std::thread& helper;
+      ~Join() {
+        {
+          const std::lock_guard lock(pipeline.mutex_);
+          pipeline.stopping_ = true;
+        }
+        pipeline.changed_.notify_all();
+        if (helper.joinable()) helper.join();
+      }
+    } join{*this, helper};
+
+    std::unique_lock lock(mutex_);
+    while (next_write_ < chunks_) {
+      if (helper_failure_) std::rethrow_exception(helper_failure_);
+      Slot& slot = slots_[next_write_ % kChunkSlots];
+      if (slot.done) {
+        lock.unlock();
+        records::write_all(file, slot.out.view());
+        slot.out.clear();
+        lock.lock();
+        slot.done = false;
+        ++next_write_;
+        changed_.notify_all();
+      } else if (can_claim()) {
+        format_next(lock);
+      } else {
+        changed_.wait(lock);
+      }
+    }
+  }
+
+ private:
+  struct alignas(64) Slot {
+    records::OutputBuffer out;
+    bool done = false;
+  };
+
+  bool can_claim() const {
+    return next_claim_ < chunks_ && next_claim_ < next_write_ + kChunkSlots;
+  }
+
+  // Claims the next chunk, formats it with the lock released, and marks it done.
+  void format_next(std::unique_lock<std::mutex>& lock) {
+    const std::size_t chunk = next_claim_++;
+    Slot& slot = slots_[chunk % kChunkSlots];
+    lock.unlock();
+    const std::size_t first = chunk * rows_per_chunk_;
+    rows_.format(slot.out, first, std::min(first + rows_per_chunk_, rows_.times.size()));
+    lock.lock();
+    slot.done = true;
+    changed_.notify_all();
+  }
+
+  void help() {
+    std::unique_lock lock(mutex_);
+    try {
+      while (!stopping_ && next_claim_ < chunks_) {
+        if (can_claim())
+          format_next(lock);
+        else
+          changed_.wait(lock);
+      }
+    } catch (...) {
+      if (!lock.owns_lock()) lock.lock();
+      helper_failure_ = std::current_exception();
+      changed_.notify_all();
+    }
+  }
+
+  const RowRange& rows_;
+  const std::size_t rows_per_chunk_;
+  const std::size_t chunks_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_claim_ = 0;
+  std::size_t next_write_ = 0;
+  bool stopping_ = false;
+  std::exception_ptr helper_failure_;
+  Slot slots_[kChunkSlots];
+};
+
 void write_rows_in_parallel(records::Channel& file, const RowRange& rows) {
   records::flush_output(file);  // the header; the file is cut behind it
   const std::size_t row_bytes = 18 + 15 * rows.values_per_row();
-  const std::size_t chunk = std::max<std::size_t>(1, kChunkBytes / row_bytes);
-  const std::size_t count = rows.times.size();
-  // Each buffer on a cache line of its own: the two threads bump their sizes constantly.
-  struct alignas(64) Buffer {
-    records::OutputBuffer out;
-  };
-  Buffer mine_line, theirs_line;
-  records::OutputBuffer& mine = mine_line.out;
-  records::OutputBuffer& theirs = theirs_line.out;
-  for (std::size_t first = 0; first < count; first += 2 * chunk) {
-    const std::size_t middle = std::min(first + chunk, count);
-    const std::size_t end = std::min(first + 2 * chunk, count);
-    std::future<void> helper;
-    if (middle < end) {
-      try {
-        helper = std::async(std::launch::async, [&] { rows.format(theirs, middle, end); });
-      } catch (const std::system_error&) {
-        // No thread to be had (a tight address-space or process limit): format here instead.
-      }
-    }
-    rows.format(mine, first, middle);
-    if (helper.valid()) {
-      helper.get();
-    } else if (middle < end) {
-      rows.format(theirs, middle, end);
-    }
-    records::write_all(file, mine.view());
-    records::write_all(file, theirs.view());
-    mine.clear();
-    theirs.clear();
-  }
+  ChunkPipeline(rows, std::max<std::size_t>(1, kChunkBytes / row_bytes)).run(file);
 }
 
 }  // namespace
+
+// Rows that fit on one line (all but lists of more than 200 values) are laid out here directly,
+// as the interpreter would: the time, a comma and a value field per value, and a comma more
+// when the group of value fields was not used up, since its literal comes before its field.
+void format_step_row(records::OutputBuffer& out, const StepRow& row) {
+  const std::size_t count = row.points * row.components;
+  if (count > kValuesPerLine) {
+    records::format_values(out, records::kRowLayout, RowValues{row});
+    return;
+  }
+  const std::size_t trailing_comma = count < kValuesPerLine ? 1 : 0;
+  char* at = out.grow(16 + 15 * count + trailing_comma + 2);
+  records::write_time_field(at, row.time);
+  at += 16;
+  if (row.components == 1) {
+    for (std::size_t k = 0; k < row.points; ++k, at += 15) {
+      *at = ',';
+      records::write_value_field(at + 1, row.step[k]);
+    }
+  } else {
+    const double* vb = row.step + row.component_stride;
+    for (std::size_t k = 0; k < row.points; ++k, at += 30) {
+      at[0] = ',';
+      records::write_value_field(at + 1, row.step[k]);
+      at[15] = ',';
+      records::write_value_field(at + 16, vb[k]);
+    }
+  }
+  if (trailing_comma != 0) *at++ = ',';
+  at[0] = '\r';
+  at[1] = '\n';
+}
 
 void write_series_file(std::string_view name, int number, std::span<const std::int32_t> points,
                        std::span<const double> times, const SeriesColumns& columns,

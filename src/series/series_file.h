@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "records/channel.h"
+
 namespace series {
 
 // Where a row's values stand in a series table: step s, point k, component c is at
@@ -17,6 +19,19 @@ struct SeriesColumns {
   std::size_t components;  // 1, or 2 for va and vb
   std::size_t component_stride;
 };
+
+// One step row: the time, then the values of `points` points, each with `components` values,
+// component c of point k at step[c * component_stride + k].
+struct StepRow {
+  double time;
+  const double* step;
+  std::size_t points;
+  std::size_t components;  // 1 or 2
+  std::size_t component_stride;
+};
+
+// Appends the row's line(s) to `out`, as the row layout lays them out.
+void format_step_row(records::OutputBuffer& out, const StepRow& row);
 
 // Files of fewer values than this are formatted on the calling thread alone.
 inline constexpr std::size_t kParallelMinValues = std::size_t{1} << 18;

@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "records/text_layout.h"
 
 #include "testing/test_files.h"
 
@@ -69,6 +74,55 @@ TEST(WriteSeriesFile, TwoThreadsWriteTheBytesOfOne) {
     EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), static_cast<long>(steps + 1));
     EXPECT_TRUE(one == two) << steps << " steps: " << one.size() << " and " << two.size()
                             << " bytes";
+  }
+}
+
+// The row layout through the general interpreter, value by value, as the reference for the
+// direct row formatter.
+struct LayoutRow {
+  const StepRow& row;
+  std::size_t size() const { return 1 + row.points * row.components; }
+  void write(std::size_t i, const records::LayoutItem& field, int scale, char* at) const {
+    const std::size_t j = i - 1;
+    const double value =
+        i == 0 ? row.time
+               : row.step[(j % row.components) * row.component_stride + j / row.components];
+    records::write_real_field(value, field, scale, at);
+  }
+};
+
+// Around the line's 200 value fields (the trailing comma goes when they are used up, a second
+// line begins past them), for H-like and V-like tables, with values of every kind.
+TEST(FormatStepRow, GivesTheBytesOfTheRowLayout) {
+  std::mt19937_64 random(12);
+  const double specials[] = {0.0,
+                             -0.0,
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN(),
+                             5e-324,
+                             -1.7976931348623157e308,
+                             0.5,
+                             99999.95,
+                             9.999995,
+                             1e100};
+  struct Case {
+    std::size_t points, components;
+  };
+  const Case cases[] = {{0, 1},   {1, 1},   {2, 2},   {99, 2},  {100, 2}, {101, 2},
+                        {199, 1}, {200, 1}, {201, 1}, {400, 1}, {450, 1}, {250, 2}};
+  for (const Case& c : cases) {
+    const std::size_t stride = c.points + 3;
+    std::vector<double> step(stride * c.components);
+    for (std::size_t i = 0; i < step.size(); ++i)
+      step[i] = i % 7 == 3 ? specials[random() % std::size(specials)]
+                           : std::ldexp(static_cast<double>(random() >> 11) - 0x1p52,
+                                        static_cast<int>(random() % 400) - 200);
+    const StepRow row{12345.678, step.data(), c.points, c.components, stride};
+    records::OutputBuffer direct, general;
+    format_step_row(direct, row);
+    records::format_values(general, records::kRowLayout, LayoutRow{row});
+    EXPECT_EQ(direct.view(), general.view()) << c.points << " points, " << c.components;
   }
 }
 
