@@ -98,6 +98,12 @@ void install_event_handler(EventHandler handler);
 // caller, and where the system has no such thing it does nothing.
 void prefer_large_pages(void* block, std::size_t bytes);
 
+// Whether populate_pages does anything here.
+bool can_populate_pages();
+// Makes the pages of a zeroed block present and writable without changing a byte, so that a
+// later first write takes no page fault. Safe while other threads write into the block.
+void populate_pages(void* block, std::size_t bytes);
+
 // True where console events arrive on a thread of their own, so that a read ended by the same
 // key press (a console read, or the pipe of a program that the key ended) can come first.
 bool events_arrive_late();

@@ -233,6 +233,30 @@ void prefer_large_pages(void* block, std::size_t bytes) {
 #endif
 }
 
+#if defined(__linux__) && !defined(MADV_POPULATE_WRITE)
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it and nothing happens
+#endif
+
+bool can_populate_pages() {
+#ifdef MADV_POPULATE_WRITE
+  return true;
+#else
+  return false;
+#endif
+}
+
+void populate_pages(void* block, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(block) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(block) + bytes;
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 bool events_arrive_late() {
   return false;
 }

@@ -340,6 +340,12 @@ void prefer_large_pages(void*, std::size_t) {
   // Large pages need a privilege that console users do not hold: the hint has no counterpart.
 }
 
+bool can_populate_pages() {
+  return false;
+}
+
+void populate_pages(void*, std::size_t) {}
+
 bool events_arrive_late() {
   return true;
 }
