@@ -223,10 +223,12 @@ void end_process(int status) {
 void prefer_large_pages(void* block, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
   // The whole pages inside the block (a large calloc block is a mapping of its own).
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(page - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t misalign = reinterpret_cast<std::uintptr_t>(block) % page;
+  const std::size_t skip = misalign == 0 ? 0 : page - misalign;
+  if (bytes <= skip) return;
+  const std::size_t length = (bytes - skip) / page * page;
+  if (length > 0) madvise(static_cast<char*>(block) + skip, length, MADV_HUGEPAGE);
 #else
   (void)block;
   (void)bytes;
@@ -247,10 +249,11 @@ bool can_populate_pages() {
 
 void populate_pages(void* block, std::size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<std::uintptr_t>(block) & ~(page - 1);
-  const auto end = reinterpret_cast<std::uintptr_t>(block) + bytes;
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+  // From the start of the block's first page: madvise wants a page-aligned address.
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t misalign = reinterpret_cast<std::uintptr_t>(block) % page;
+  if (bytes > 0)
+    madvise(static_cast<char*>(block) - misalign, bytes + misalign, MADV_POPULATE_WRITE);
 #else
   (void)block;
   (void)bytes;

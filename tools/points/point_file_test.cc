@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <filesystem>
 #include <random>
 #include <string>
