@@ -2,9 +2,13 @@
 #include "records/channel.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "records/failure.h"
 #include "records/platform.h"
@@ -114,7 +118,8 @@ void close_channel(Channel& channel) {
 void fill_to(Channel& channel, std::uint64_t target) {
   InputBuffer& in = channel.in;
   if (in.end_offset >= target) return;
-  if (channel.regular_file) {
+  // Within the size last seen, the reads themselves find a file that has shrunk since.
+  if (channel.regular_file && target > channel.framing.known_size) {
     const platform::FileFacts facts = platform::file_facts(channel.handle);
     if (facts.regular) {
       const std::uint64_t size = facts.size;
@@ -169,16 +174,125 @@ void skip_to(Channel& channel, std::uint64_t offset) {
   }
 }
 
-bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n) {
+namespace {
+
+// The outcome of reading a whole range: all of it, the end of the file first, or a system error.
+struct RangeRead {
+  enum class Outcome : std::uint8_t { kAll, kEnd, kError };
+  Outcome outcome = Outcome::kAll;
+  int os_error = 0;
+};
+
+RangeRead read_range(platform::Handle handle, std::uint64_t offset, std::byte* out, std::size_t n) {
   while (n > 0) {
-    const platform::Transfer got = platform::read_at(channel.handle, out, n, offset);
-    if (got.count < 0) raise_failure(kReadError, &channel, got.os_error);
-    if (got.count == 0) return false;
+    const platform::Transfer got = platform::read_at(handle, out, n, offset);
+    if (got.count < 0) return {RangeRead::Outcome::kError, got.os_error};
+    if (got.count == 0) return {RangeRead::Outcome::kEnd, 0};
     out += got.count;
     n -= static_cast<std::size_t>(got.count);
     offset += static_cast<std::uint64_t>(got.count);
   }
-  return true;
+  return {};
+}
+
+bool settle(Channel& channel, const RangeRead& read) {
+  if (read.outcome == RangeRead::Outcome::kError)
+    raise_failure(kReadError, &channel, read.os_error);
+  return read.outcome == RangeRead::Outcome::kAll;
+}
+
+}  // namespace
+
+bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n) {
+  if (channel.split_reads != nullptr && n >= kSplitReadMin)
+    return channel.split_reads->read(offset, out, n);
+  return settle(channel, read_range(channel.handle, offset, out, n));
+}
+
+namespace {
+
+// Waits until `state` leaves `from`; returns the new state. Jobs follow each other within
+// microseconds, far less than a sleeping thread takes to wake: both sides spin for a while
+// before they sleep.
+int wait_while(std::atomic<int>& state, int from) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point give_up = Clock::now() + std::chrono::microseconds(200);
+  int seen = state.load(std::memory_order_acquire);
+  for (int spins = 0; seen == from; ++spins) {
+    if (spins % 64 == 63 && Clock::now() > give_up) {
+      state.wait(from, std::memory_order_acquire);
+    }
+    seen = state.load(std::memory_order_acquire);
+  }
+  return seen;
+}
+
+}  // namespace
+
+// The hand-over between the reading thread and the helper: one job at a time, its state an
+// atomic that both wait on.
+struct SplitReads::Shared {
+  enum State : int { kIdle, kPosted, kDone, kStop };
+  std::atomic<int> state{kIdle};
+  platform::Handle handle = platform::kNoHandle;
+  std::uint64_t offset = 0;
+  std::byte* out = nullptr;
+  std::size_t n = 0;
+  RangeRead result;
+  std::thread helper;
+  bool tried = false;
+
+  void serve() {
+    while (true) {
+      int seen = state.load(std::memory_order_acquire);
+      while (seen != kPosted && seen != kStop) seen = wait_while(state, seen);
+      if (seen == kStop) return;
+      result = read_range(handle, offset, out, n);
+      state.store(kDone, std::memory_order_release);
+      state.notify_one();
+    }
+  }
+};
+
+SplitReads::SplitReads(Channel& channel) : channel_(channel), shared_(std::make_unique<Shared>()) {
+  shared_->handle = channel.handle;
+  channel.split_reads = this;
+}
+
+SplitReads::~SplitReads() {
+  channel_.split_reads = nullptr;
+  if (shared_->helper.joinable()) {
+    shared_->state.store(Shared::kStop, std::memory_order_release);
+    shared_->state.notify_one();
+    shared_->helper.join();
+  }
+}
+
+bool SplitReads::read(std::uint64_t offset, std::byte* out, std::size_t n) {
+  Shared& s = *shared_;
+  if (!s.tried) {
+    s.tried = true;
+    try {
+      s.helper = std::thread([&s] { s.serve(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: every read stays whole.
+    }
+  }
+  if (!s.helper.joinable()) return settle(channel_, read_range(channel_.handle, offset, out, n));
+  // The halves meet on a page boundary of the file.
+  const std::size_t half = (n / 2) & ~std::size_t{4095};
+  s.offset = offset + half;
+  s.out = out + half;
+  s.n = n - half;
+  s.state.store(Shared::kPosted, std::memory_order_release);
+  s.state.notify_one();
+  const RangeRead mine = read_range(channel_.handle, offset, out, half);
+  int seen = s.state.load(std::memory_order_acquire);
+  while (seen != Shared::kDone) seen = wait_while(s.state, seen);
+  s.state.store(Shared::kIdle, std::memory_order_relaxed);
+  // The first half's failure or end is the one a single read would have met first.
+  if (mine.outcome != RangeRead::Outcome::kAll) return settle(channel_, mine);
+  return settle(channel_, s.result);
 }
 
 void write_all(Channel& channel, std::string_view bytes) {

@@ -88,5 +88,40 @@ TEST(FlushOutput, CutsALongerFileBehindTheNewContents) {
   EXPECT_EQ(testing_support::read_file("HTIME.CSV"), "new\r\nmore\r\n");
 }
 
+// Long reads shared with a helper give the bytes and the outcome of one read, wherever the end of
+// the file falls: beyond the range, in its second half, in its first half, or before it.
+TEST(SplitReads, GiveWhatOneReadGives) {
+  testing_support::TempDir dir;
+  const std::size_t size = 3 * kSplitReadMin + 12345;
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  Channel c = testing_support::channel_over(bytes, ChannelKind::kBinary);
+  struct Case {
+    std::uint64_t offset;
+    std::size_t n;
+    bool all;
+  };
+  const Case cases[] = {
+      {0, kSplitReadMin, true},
+      {7, 2 * kSplitReadMin + 4097, true},
+      {size - kSplitReadMin - 1, kSplitReadMin + 1, true},
+      {size - kSplitReadMin, kSplitReadMin + 100, false},  // ends in the second half
+      {size - 100, 2 * kSplitReadMin, false},              // ends in the first half
+      {size + 5, kSplitReadMin, false},                    // starts past the end
+      {kSplitReadMin / 3, kSplitReadMin - 1, true},        // too short to be split
+  };
+  SplitReads split(c);
+  for (int round = 0; round < 3; ++round) {  // one helper serves many reads
+    for (const Case& k : cases) {
+      std::string got(k.n, 'x');
+      const bool all = read_at(c, k.offset, reinterpret_cast<std::byte*>(got.data()), k.n);
+      EXPECT_EQ(all, k.all) << k.offset << " " << k.n;
+      if (all) {
+        EXPECT_TRUE(got == bytes.substr(k.offset, k.n)) << k.offset << " " << k.n;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace records

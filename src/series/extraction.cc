@@ -129,6 +129,7 @@ std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& h
   inputs::prepare_step_buffers(step, header, node_points, first(tables.v_list, counts.v));
 
   PageFiller filler(tables);
+  records::SplitReads split_reads(result);
   std::int32_t stored = 0;
   while (inputs::read_step_block(result, header.nodes(), header.links(), step)) {
     // The block after the last stored step is read whole before the loop ends.
