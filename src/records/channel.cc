@@ -238,7 +238,7 @@ struct SplitReads::Shared {
   std::uint64_t offset = 0;
   std::byte* out = nullptr;
   std::size_t n = 0;
-  RangeRead result;
+  std::size_t done = 0;  // how much of the job the helper could read from memory
   std::thread helper;
   bool tried = false;
 
@@ -247,7 +247,13 @@ struct SplitReads::Shared {
       int seen = state.load(std::memory_order_acquire);
       while (seen != kPosted && seen != kStop) seen = wait_while(state, seen);
       if (seen == kStop) return;
-      result = read_range(handle, offset, out, n);
+      done = 0;
+      while (done < n) {
+        const platform::Transfer got =
+            platform::read_cached_at(handle, out + done, n - done, offset + done);
+        if (got.count <= 0) break;
+        done += static_cast<std::size_t>(got.count);
+      }
       state.store(kDone, std::memory_order_release);
       state.notify_one();
     }
@@ -290,9 +296,12 @@ bool SplitReads::read(std::uint64_t offset, std::byte* out, std::size_t n) {
   int seen = s.state.load(std::memory_order_acquire);
   while (seen != Shared::kDone) seen = wait_while(s.state, seen);
   s.state.store(Shared::kIdle, std::memory_order_relaxed);
-  // The first half's failure or end is the one a single read would have met first.
+  // The first half's failure or end is the one a single read would have met first. What the
+  // helper left (bytes not in memory: the disk is better read by one stream) is read here.
   if (mine.outcome != RangeRead::Outcome::kAll) return settle(channel_, mine);
-  return settle(channel_, s.result);
+  if (s.done == s.n) return true;
+  return settle(channel_,
+                read_range(channel_.handle, s.offset + s.done, s.out + s.done, s.n - s.done));
 }
 
 void write_all(Channel& channel, std::string_view bytes) {

@@ -180,8 +180,10 @@ bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t
 // For as long as it lives, reads of at least kSplitReadMin bytes at an offset on `channel` are
 // cut in two and the second half is read by a helper thread at the same time: copying from the
 // page cache is most of the work of a run that picks values out of long records, and two cores
-// copy about twice as fast as one. The helper starts at the first such read. The outcome is that
-// of one read: the first half's failure or end comes first.
+// copy about twice as fast as one. The helper takes only what is already in memory and leaves
+// the rest, so that a file coming from the disk is still read as one stream. The helper starts
+// at the first such read. The outcome is that of one read: the first half's failure or end
+// comes first.
 inline constexpr std::size_t kSplitReadMin = std::size_t{256} << 10;
 
 class SplitReads {

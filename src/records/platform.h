@@ -53,6 +53,10 @@ struct Transfer {
 };
 Transfer read_some(Handle handle, void* into, std::size_t size);
 Transfer read_at(Handle handle, void* into, std::size_t size, std::uint64_t offset);
+// As read_at, but only what the system already holds in memory: it stops (count 0, or fewer
+// bytes) where reading would wait for the disk, at the end of the file, or on any refusal, and
+// leaves the rest to an ordinary read. Where the system cannot tell, it is an ordinary read.
+Transfer read_cached_at(Handle handle, void* into, std::size_t size, std::uint64_t offset);
 Transfer write_some(Handle handle, const void* bytes, std::size_t size);
 // Writes UTF-8 text to a console that shows Unicode (Windows: as UTF-16); elsewhere as bytes.
 Transfer write_console_text(Handle handle, std::string_view utf8);

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -147,6 +148,19 @@ Transfer read_at(Handle handle, void* into, std::size_t size, std::uint64_t offs
     if (got < 0 && errno == EINTR) continue;
     return transfer(got);
   }
+}
+
+Transfer read_cached_at(Handle handle, void* into, std::size_t size, std::uint64_t offset) {
+#ifdef RWF_NOWAIT
+  iovec part{into, size};
+  while (true) {
+    const ssize_t got = ::preadv2(as_fd(handle), &part, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+    if (got < 0 && errno == EINTR) continue;
+    return {got < 0 ? 0 : got, 0};
+  }
+#else
+  return read_at(handle, into, size, offset);
+#endif
 }
 
 Transfer write_some(Handle handle, const void* bytes, std::size_t size) {
