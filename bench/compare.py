@@ -231,7 +231,7 @@ def formatter(args):
         name = b['run_name'].replace('BM_', '')
         ns = b['ns/value'] * 1e9  # the counter is kept in seconds per value
         print('  %-28s %6.2f ns' % (name, ns))
-        if '_wide' in name or '_mix' in name:
+        if name.startswith(('TimeField', 'ValueField')) and ('_wide' in name or '_mix' in name):
             FIGURES.setdefault('formatter', []).append(ns)
 
 
