@@ -10,9 +10,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace records {
 namespace {
@@ -103,17 +101,21 @@ int decimal_exponent_estimate(std::uint64_t bits) {
   return ((e - 1) * 78913) >> 18;  // floor((e - 1) * log10(2)) for |e| < 1650
 }
 
-// 10^k as the nearest double, for k from -323 (the smallest power above the least subnormal)
-// to 309 (infinity).
+// 10^k as a double, for k from -323 (the smallest power above the least subnormal) to 309
+// (infinity), rounded from the 64-bit table: a value that comes out one off near a power of ten
+// is caught by the caller's range check.
 constexpr int kMinDoublePower = -323;
 constexpr int kMaxDoublePower = 309;
+static_assert(kMinPower <= kMinDoublePower && kMaxDoublePower <= kMaxPower);
 
 struct DoublePowerTable {
   std::array<double, kMaxDoublePower - kMinDoublePower + 1> value;
   DoublePowerTable() {
-    for (int k = kMinDoublePower; k <= kMaxDoublePower; ++k)
+    for (int k = kMinDoublePower; k <= kMaxDoublePower; ++k) {
+      const PowerEntry& p = kPowers(k);
       value[static_cast<std::size_t>(k - kMinDoublePower)] =
-          std::strtod(("1e" + std::to_string(k)).c_str(), nullptr);
+          std::ldexp(static_cast<double>(p.mantissa), p.exponent);
+    }
   }
 };
 

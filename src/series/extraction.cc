@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <vector>
