@@ -212,16 +212,19 @@ bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t
 namespace {
 
 // Waits until `state` leaves `from`; returns the new state. Jobs follow each other within
-// microseconds, far less than a sleeping thread takes to wake: both sides spin for a while
-// before they sleep.
+// microseconds, and on a virtual machine a sleeping core can take a millisecond or more to wake
+// (waking after every job made runs three times slower on some days), so both sides spin, for
+// as long as a gap between jobs of one run may last, before they sleep. The spinning ends with
+// the run's reads: the helper is stopped when its reader is done.
 int wait_while(std::atomic<int>& state, int from) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point give_up = Clock::now() + std::chrono::microseconds(200);
+  const Clock::time_point give_up = Clock::now() + std::chrono::milliseconds(20);
   int seen = state.load(std::memory_order_acquire);
-  for (int spins = 0; seen == from; ++spins) {
-    if (spins % 64 == 63 && Clock::now() > give_up) {
-      state.wait(from, std::memory_order_acquire);
-    }
+  for (unsigned spins = 1; seen == from; ++spins) {
+    if (spins % 1024 == 0 && Clock::now() > give_up) state.wait(from, std::memory_order_acquire);
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();  // lets the other hardware thread of the core run meanwhile
+#endif
     seen = state.load(std::memory_order_acquire);
   }
   return seen;
