@@ -60,6 +60,21 @@ constexpr std::size_t kCoalesceGap = 16384;
 void read_picks_on_disk(Channel& result, std::size_t stride, std::size_t offset,
                         std::span<const std::int32_t> picks, std::vector<double>& first,
                         std::vector<double>& second, std::vector<std::byte>& scratch) {
+  if (picks.empty()) return;
+  // In place where the file can be mapped: only the pages holding picks are touched then.
+  const std::size_t low = stride * static_cast<std::size_t>(picks.front()) + offset;
+  const std::size_t high = stride * static_cast<std::size_t>(picks.back()) + offset + 16;
+  // Picks closer together on average than the reads would coalesce touch most of the pages.
+  const bool dense = high - low <= picks.size() * kCoalesceGap;
+  if (const std::byte* data = records::view_record_bytes(result, low, high - low, dense)) {
+    for (const std::int32_t pick : picks) {
+      const std::byte* entry = data + stride * static_cast<std::size_t>(pick) + offset - low;
+      first[static_cast<std::size_t>(pick)] = records::decode_f64(entry);
+      second[static_cast<std::size_t>(pick)] = records::decode_f64(entry + 8);
+    }
+    records::check_viewed(result);
+    return;
+  }
   std::size_t i = 0;
   while (i < picks.size()) {
     const std::size_t begin = stride * static_cast<std::size_t>(picks[i]) + offset;

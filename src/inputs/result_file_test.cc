@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "records/failure.h"
 #include "testing/test_files.h"
@@ -152,6 +153,45 @@ TEST(ReadStepBlock, FailsOnShortOrMissingRecords) {
     prepare_step_buffers(step, h, points, points);
     EXPECT_EQ(failure_of([&] { read_step_block(channel, h.nodes(), h.links(), step); }), c.failure)
         << c.name;
+  }
+}
+
+// Long records left on disk give the same values read in place through a mapped view or copied
+// by reads (where the system will not map the file), whatever the spacing of the picks: one,
+// both ends, dense runs, and picks farther apart than the reads coalesce.
+TEST(ReadStepBlock, LongRecordsGiveTheSameValuesMappedOrRead) {
+  testing_support::TempDir dir;
+  const int n = 60000, m = 40000;  // 1.2 MB node and 640 KB link records
+  const std::string header = header_bytes(n, m, n, m);
+  std::string steps;
+  for (int s = 0; s < 4; ++s)
+    steps += frame(le32(s) + le64(s)) + frame(node_step(n, s)) + frame(link_step(m, s));
+  std::vector<std::int32_t> dense, far_apart;
+  for (std::int32_t v = 1; v <= 40000; v += 97) dense.push_back(v);
+  for (std::int32_t v = 7; v <= 40000; v += 3001) far_apart.push_back(v);
+  const std::vector<std::int32_t> lists[] = {{1}, {1, 40000}, dense, far_apart, {20000, 3, 20000}};
+  for (const bool mapped : {true, false}) {
+    for (const std::vector<std::int32_t>& points : lists) {
+      records::Channel c = result_over(header + steps);
+      c.window.refused = !mapped;
+      const ResultHeader h = read_result_header(c);
+      StepBuffers step;
+      prepare_step_buffers(step, h, points, points);
+      for (int s = 0; s < 4; ++s) {
+        ASSERT_TRUE(read_step_block(c, h.nodes(), h.links(), step));
+        for (const std::int32_t v : points) {
+          const std::size_t i = static_cast<std::size_t>(v - 1);
+          ASSERT_EQ(step.p[i], v + 0.25 * s) << mapped << " " << v;
+          ASSERT_EQ(step.q[i], -0.5 * v) << mapped << " " << v;
+          ASSERT_EQ(step.va[i], 10.0 * v + s) << mapped << " " << v;
+          ASSERT_EQ(step.vb[i], -1.0 * v) << mapped << " " << v;
+        }
+      }
+      EXPECT_FALSE(read_step_block(c, h.nodes(), h.links(), step));
+      if (!mapped) {
+        EXPECT_EQ(c.window.view.data, nullptr);
+      }
+    }
   }
 }
 

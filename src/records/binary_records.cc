@@ -178,6 +178,15 @@ void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, s
   }
 }
 
+const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n,
+                                   bool dense) {
+  const Framing& f = channel.framing;
+  if (offset > f.window_end - f.window_begin || n > f.window_end - f.window_begin - offset)
+    raise_failure(kTooMuchData, &channel);
+  if (f.in_memory) return channel.in.at_offset(f.window_begin + offset);
+  return view_at(channel, f.window_begin + offset, n, dense);
+}
+
 void skip_in_window(Channel& channel, std::size_t count) {
   Framing& f = channel.framing;
   f.window_begin += std::min<std::uint64_t>(count, f.window_end - f.window_begin);

@@ -43,6 +43,13 @@ std::uint64_t record_window_size(const Channel& channel);
 // Copies n bytes at `offset` within the current piece's window, in memory or on disk. A window
 // too short is failure 67; a file that shrank under the reader is failure 39.
 void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);
+// The n bytes at `offset` within the current piece's window in memory, without a copy: the read-
+// ahead's bytes, or a mapped view of the file for a record left on disk; null when neither can
+// be had (then read_record_bytes). Failure 67 as read_record_bytes. Valid until the next fetch
+// or view on the channel; check_viewed tells whether the file was cut while they were read.
+// `dense`: most of the n bytes will be read (see view_at).
+const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n,
+                                   bool dense);
 // Marks `count` bytes of the window as taken.
 void skip_in_window(Channel& channel, std::size_t count);
 

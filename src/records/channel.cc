@@ -110,6 +110,7 @@ Channel adopt_handle(int number, std::string path, platform::Handle handle, Chan
 
 void close_channel(Channel& channel) {
   if (!channel.out.empty()) flush_output(channel);
+  platform::unmap_view(channel.window.view);
   if (channel.owns_handle) platform::close_file(channel.handle);
   channel.handle = platform::kNoHandle;
   channel.owns_handle = false;
@@ -207,6 +208,37 @@ bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t
   if (channel.split_reads != nullptr && n >= kSplitReadMin)
     return channel.split_reads->read(offset, out, n);
   return settle(channel, read_range(channel.handle, offset, out, n));
+}
+
+const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, bool dense) {
+  platform::FileView& view = channel.window.view;
+  if (view.data != nullptr && offset >= view.offset && offset - view.offset <= view.size &&
+      n <= view.size - (offset - view.offset))
+    return view.data + (offset - view.offset);
+  if (!channel.regular_file || channel.window.refused || n == 0) return nullptr;
+  // What was read through the window being let go is settled first.
+  check_viewed(channel);
+  std::uint64_t size = channel.framing.known_size;
+  if (offset > size || n > size - offset) {
+    const platform::FileFacts facts = platform::file_facts(channel.handle);
+    if (facts.regular) size = channel.framing.known_size = facts.size;
+    if (offset > size || n > size - offset) return nullptr;
+  }
+  platform::unmap_view(view);
+  const std::uint64_t start = offset - offset % platform::kViewAlignment;
+  const std::uint64_t end = std::min(size, std::max(offset + n, start + kViewWindow));
+  view = platform::map_view(channel.handle, start, static_cast<std::size_t>(end - start));
+  if (view.data == nullptr) {
+    channel.window.refused = true;
+    return nullptr;
+  }
+  if (dense) platform::expect_sequential(view);
+  return view.data + (offset - start);
+}
+
+void check_viewed(Channel& channel) {
+  if (channel.window.view.data != nullptr && platform::view_cut())
+    raise_failure(kReadError, &channel);
 }
 
 namespace {

@@ -108,6 +108,21 @@ class Ownership {
 
 class SplitReads;
 
+// The part of a file mapped for reading long records in place (see view_at). A move hands the
+// view over, so that exactly one channel unmaps it.
+struct MappedWindow {
+  MappedWindow() = default;
+  MappedWindow(const MappedWindow&) = delete;
+  MappedWindow& operator=(const MappedWindow&) = delete;
+  MappedWindow(MappedWindow&& other) noexcept
+      : view(std::exchange(other.view, {})), refused(other.refused) {}
+  MappedWindow& operator=(MappedWindow&&) = delete;
+  ~MappedWindow() { platform::unmap_view(view); }
+
+  platform::FileView view;
+  bool refused = false;  // the system would not map the file: reads from then on
+};
+
 struct Channel {
   Channel() = default;
   Channel(const Channel&) = delete;
@@ -144,6 +159,7 @@ struct Channel {
   bool cut_done = false;
   // While set, long reads at an offset are shared with a helper thread.
   SplitReads* split_reads = nullptr;
+  MappedWindow window;
 };
 
 // Resolves the fixed-width `name` (leading blanks, trailing blanks and NULs removed; made
@@ -176,6 +192,17 @@ void skip_to(Channel& channel, std::uint64_t offset);
 // Reads n bytes at a file offset without touching the input buffer; false when the file ends
 // first.
 bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);
+
+// The file's n bytes at `offset` in memory, through a window of the file mapped for reading
+// (kViewWindow bytes or the n asked, whichever is more), or null where that cannot be: not a
+// regular file, bytes past the end of the file, or a system that will not map it; read_at is
+// the way then. Valid until the next view_at or the channel's close. Another program may cut the
+// file while it is mapped: the bytes past the new end then read as zeros, and the next
+// check_viewed ends the run with the read failure that a read would have met.
+inline constexpr std::size_t kViewWindow = std::size_t{8} << 20;
+// `dense`: the reader will touch most of the pages, front to back (the disk is then read ahead).
+const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, bool dense);
+void check_viewed(Channel& channel);
 
 // For as long as it lives, reads of at least kSplitReadMin bytes at an offset on `channel` are
 // cut in two and the second half is read by a helper thread at the same time: copying from the

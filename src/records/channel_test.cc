@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "records/failure.h"
 #include "testing/test_files.h"
@@ -121,6 +122,59 @@ TEST(SplitReads, GiveWhatOneReadGives) {
       }
     }
   }
+}
+
+// Views give the file's bytes wherever the range falls: inside a window, across windows, longer
+// than a window, up to the end; nothing past the end (the reads report that).
+TEST(ViewAt, GivesTheFilesBytesOrNothingPastItsEnd) {
+  testing_support::TempDir dir;
+  const std::size_t size = 2 * kViewWindow + 123457;
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  Channel c = testing_support::channel_over(bytes, ChannelKind::kBinary);
+  if (view_at(c, 0, 1, false) == nullptr) GTEST_SKIP() << "no views of files on this system";
+  struct Case {
+    std::uint64_t offset;
+    std::size_t n;
+    bool given;
+  };
+  const Case cases[] = {
+      {5, 100, true},
+      {kViewWindow - 8, 16, true},  // across the first window's end
+      {70000, kViewWindow + 5000, true},
+      {size - 16, 16, true},
+      {3, size - 3, true},
+      {size - 16, 17, false},
+      {size + 1, 1, false},
+      {0, 64, true},  // back to the start
+  };
+  for (const Case& k : cases) {
+    const std::byte* got = view_at(c, k.offset, k.n, k.offset == 3);
+    ASSERT_EQ(got != nullptr, k.given) << k.offset << " " << k.n;
+    if (got != nullptr) {
+      EXPECT_TRUE(std::string_view(reinterpret_cast<const char*>(got), k.n) ==
+                  std::string_view(bytes).substr(k.offset, k.n))
+          << k.offset << " " << k.n;
+    }
+  }
+  EXPECT_EQ(failure_of([&] { check_viewed(c); }), 0);
+}
+
+// Another program cuts the file while it is mapped: the bytes past the new end read as zeros and
+// the run ends with the read failure, as a read would have; the process lives on.
+TEST(ViewAt, AFileCutWhileMappedIsAReadFailure) {
+  testing_support::TempDir dir;
+  Channel c = testing_support::channel_over(std::string(3 * 65536, 'x'), ChannelKind::kBinary);
+  const std::byte* view = view_at(c, 0, 3 * 65536, false);
+  if (view == nullptr) GTEST_SKIP() << "no views of files on this system";
+  EXPECT_EQ(view[70000], std::byte{'x'});
+  std::filesystem::resize_file("input.bin", 4096);
+  const std::byte past_the_end = static_cast<const volatile std::byte*>(view)[2 * 65536];
+  EXPECT_EQ(past_the_end, std::byte{0});
+  EXPECT_EQ(view[100], std::byte{'x'});
+  EXPECT_EQ(failure_of([&] { check_viewed(c); }), kReadError);
+  // Nor does the next window come before the cut is reported.
+  EXPECT_EQ(failure_of([&] { view_at(c, 3 * 65536, 1, false); }), kReadError);
 }
 
 }  // namespace

@@ -108,6 +108,26 @@ bool can_populate_pages();
 // later first write takes no page fault. Safe while other threads write into the block.
 void populate_pages(void* block, std::size_t bytes);
 
+// Read-only views of a file mapped into memory: reading a few values out of long records costs
+// no copy then. One view at a time in the process; while it lives, a file cut by another program
+// does not end the process: the pages past the new end read as zeros and view_cut() tells.
+struct FileView {
+  const std::byte* data = nullptr;  // null: no view (refused, or none to be had here)
+  std::size_t size = 0;
+  std::uint64_t offset = 0;  // where in the file `data` starts
+};
+// Views start at multiples of this.
+inline constexpr std::uint64_t kViewAlignment = 64 * 1024;
+// Maps `size` bytes of the file from `offset` (a multiple of kViewAlignment). The caller keeps
+// the view within the file's size; where the system refuses, the view is empty.
+FileView map_view(Handle handle, std::uint64_t offset, std::size_t size);
+void unmap_view(FileView& view);
+// Tells the system that the view will be read through from front to back, so that its pages
+// come from the disk in large reads ahead of the reader rather than a few at each fault.
+void expect_sequential(const FileView& view);
+// Whether the file behind the view was found shorter than the view since it was mapped.
+bool view_cut();
+
 // True where console events arrive on a thread of their own, so that a read ended by the same
 // key press (a console read, or the pipe of a program that the key ended) can come first.
 bool events_arrive_late();

@@ -10,6 +10,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -272,6 +273,75 @@ void populate_pages(void* block, std::size_t bytes) {
   (void)block;
   (void)bytes;
 #endif
+}
+
+namespace {
+
+// The mapped view's address range, for the bus-error handler: an access to a page of a mapped
+// file past its end (another program cut the file) raises SIGBUS.
+std::atomic<std::uintptr_t> view_begin{0};
+std::atomic<std::uintptr_t> view_end{0};
+std::atomic<bool> view_found_cut{false};
+std::uintptr_t view_page_bytes = 4096;
+struct sigaction bus_action_before {};
+
+void on_bus_error(int signal, siginfo_t* info, void*) {
+  const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  if (info->si_code > 0 && at >= view_begin.load() && at < view_end.load()) {
+    // A page of zeros in place of the one that is gone; the access is made again on return.
+    void* page = reinterpret_cast<void*>(at - at % view_page_bytes);
+    if (mmap(page, view_page_bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+        MAP_FAILED) {
+      view_found_cut.store(true);
+      return;
+    }
+  }
+  // Not the view's: as if this handler had never been there (a fault recurs on return, a signal
+  // sent by another process is sent again).
+  sigaction(SIGBUS, &bus_action_before, nullptr);
+  if (info->si_code <= 0) raise(signal);
+}
+
+void watch_bus_errors() {
+  static const bool installed = [] {
+    view_page_bytes = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = on_bus_error;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, &bus_action_before) == 0;
+  }();
+  (void)installed;
+}
+
+}  // namespace
+
+FileView map_view(Handle handle, std::uint64_t offset, std::size_t size) {
+  if (size == 0 || offset % kViewAlignment != 0 || view_end.load() != 0) return {};
+  watch_bus_errors();
+  void* base = mmap(nullptr, size, PROT_READ, MAP_SHARED, as_fd(handle), static_cast<off_t>(offset));
+  if (base == MAP_FAILED) return {};
+  const auto begin = reinterpret_cast<std::uintptr_t>(base);
+  view_found_cut.store(false);
+  view_begin.store(begin);
+  view_end.store(begin + size);
+  return {static_cast<const std::byte*>(base), size, offset};
+}
+
+void unmap_view(FileView& view) {
+  if (view.data == nullptr) return;
+  view_end.store(0);
+  view_begin.store(0);
+  munmap(const_cast<std::byte*>(view.data), view.size);
+  view = {};
+}
+
+void expect_sequential(const FileView& view) {
+  if (view.data != nullptr) madvise(const_cast<std::byte*>(view.data), view.size, MADV_SEQUENTIAL);
+}
+
+bool view_cut() {
+  return view_found_cut.load();
 }
 
 bool events_arrive_late() {
