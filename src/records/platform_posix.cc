@@ -319,7 +319,8 @@ void watch_bus_errors() {
 FileView map_view(Handle handle, std::uint64_t offset, std::size_t size) {
   if (size == 0 || offset % kViewAlignment != 0 || view_end.load() != 0) return {};
   watch_bus_errors();
-  void* base = mmap(nullptr, size, PROT_READ, MAP_SHARED, as_fd(handle), static_cast<off_t>(offset));
+  void* base =
+      mmap(nullptr, size, PROT_READ, MAP_SHARED, as_fd(handle), static_cast<off_t>(offset));
   if (base == MAP_FAILED) return {};
   const auto begin = reinterpret_cast<std::uintptr_t>(base);
   view_found_cut.store(false);
