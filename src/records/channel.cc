@@ -12,6 +12,7 @@
 
 #include "records/failure.h"
 #include "records/platform.h"
+#include "records/spin_wait.h"
 
 namespace records {
 namespace {
@@ -244,22 +245,13 @@ void check_viewed(Channel& channel) {
 namespace {
 
 // Waits until `state` leaves `from`; returns the new state. Jobs follow each other within
-// microseconds, and on a virtual machine a sleeping core can take a millisecond or more to wake
-// (waking after every job made runs three times slower on some days), so both sides spin, for
-// as long as a gap between jobs of one run may last, before they sleep. The spinning ends with
-// the run's reads: the helper is stopped when its reader is done.
+// microseconds: both sides spin, for as long as a gap between jobs of one run may last, before
+// they sleep. The spinning ends with the run's reads: the helper is stopped when its reader is
+// done.
 int wait_while(std::atomic<int>& state, int from) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point give_up = Clock::now() + std::chrono::milliseconds(20);
-  int seen = state.load(std::memory_order_acquire);
-  for (unsigned spins = 1; seen == from; ++spins) {
-    if (spins % 1024 == 0 && Clock::now() > give_up) state.wait(from, std::memory_order_acquire);
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();  // lets the other hardware thread of the core run meanwhile
-#endif
-    seen = state.load(std::memory_order_acquire);
-  }
-  return seen;
+  while (!spin_while_equal(state, from, std::chrono::milliseconds(20)))
+    state.wait(from, std::memory_order_acquire);
+  return state.load(std::memory_order_acquire);
 }
 
 }  // namespace

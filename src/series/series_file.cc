@@ -2,6 +2,8 @@
 #include "series/series_file.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -11,6 +13,7 @@
 
 #include "records/channel.h"
 #include "records/number_text.h"
+#include "records/spin_wait.h"
 #include "records/text_layout.h"
 
 namespace series {
@@ -85,8 +88,8 @@ class ChunkPipeline {
         {
           const std::lock_guard lock(pipeline.mutex_);
           pipeline.stopping_ = true;
+          pipeline.note_change();
         }
-        pipeline.changed_.notify_all();
         if (helper.joinable()) helper.join();
       }
     } join{*this, helper};
@@ -102,11 +105,11 @@ class ChunkPipeline {
         lock.lock();
         slot.done = false;
         ++next_write_;
-        changed_.notify_all();
+        note_change();
       } else if (can_claim()) {
         format_next(lock);
       } else {
-        changed_.wait(lock);
+        wait_for_change(lock);
       }
     }
   }
@@ -130,7 +133,23 @@ class ChunkPipeline {
     rows_.format(slot.out, first, std::min(first + rows_per_chunk_, rows_.times.size()));
     lock.lock();
     slot.done = true;
+    note_change();
+  }
+
+  // Called with the lock held.
+  void note_change() {
+    changes_.fetch_add(1, std::memory_order_release);
     changed_.notify_all();
+  }
+
+  // Chunks are done and written a millisecond or less apart, and on a virtual machine a sleeping
+  // thread can take as long to wake: the waiter spins a while before it sleeps.
+  void wait_for_change(std::unique_lock<std::mutex>& lock) {
+    const unsigned seen = changes_.load(std::memory_order_relaxed);
+    lock.unlock();
+    const bool changed = records::spin_while_equal(changes_, seen, std::chrono::milliseconds(20));
+    lock.lock();
+    if (!changed && changes_.load(std::memory_order_relaxed) == seen) changed_.wait(lock);
   }
 
   void help() {
@@ -140,12 +159,12 @@ class ChunkPipeline {
         if (can_claim())
           format_next(lock);
         else
-          changed_.wait(lock);
+          wait_for_change(lock);
       }
     } catch (...) {
       if (!lock.owns_lock()) lock.lock();
       helper_failure_ = std::current_exception();
-      changed_.notify_all();
+      note_change();
     }
   }
 
@@ -154,6 +173,7 @@ class ChunkPipeline {
   const std::size_t chunks_;
   std::mutex mutex_;
   std::condition_variable changed_;
+  std::atomic<unsigned> changes_{0};
   std::size_t next_claim_ = 0;
   std::size_t next_write_ = 0;
   bool stopping_ = false;
