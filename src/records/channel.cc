@@ -111,7 +111,7 @@ Channel adopt_handle(int number, std::string path, platform::Handle handle, Chan
 
 void close_channel(Channel& channel) {
   if (!channel.out.empty()) flush_output(channel);
-  platform::unmap_view(channel.window.view);
+  release_view(channel);
   if (channel.owns_handle) platform::close_file(channel.handle);
   channel.handle = platform::kNoHandle;
   channel.owns_handle = false;
@@ -235,6 +235,10 @@ const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, 
   }
   if (dense) platform::expect_sequential(view);
   return view.data + (offset - start);
+}
+
+void release_view(Channel& channel) {
+  platform::unmap_view(channel.window.view);
 }
 
 void check_viewed(Channel& channel) {

@@ -203,6 +203,8 @@ inline constexpr std::size_t kViewWindow = std::size_t{8} << 20;
 // `dense`: the reader will touch most of the pages, front to back (the disk is then read ahead).
 const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, bool dense);
 void check_viewed(Channel& channel);
+// Lets the window go (its pages no longer count as the process's memory).
+void release_view(Channel& channel);
 
 // For as long as it lives, reads of at least kSplitReadMin bytes at an offset on `channel` are
 // cut in two and the second half is read by a helper thread at the same time: copying from the

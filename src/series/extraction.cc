@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "records/channel.h"
 #include "records/platform.h"
 #include "series/series_file.h"
 
@@ -138,6 +139,8 @@ std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& h
     ++stored;
     filler.advance(stored);
   }
+  // The file's pages are not needed while the series files are written.
+  records::release_view(result);
   return stored;
 }
 
