@@ -289,7 +289,7 @@ void on_bus_error(int signal, siginfo_t* info, void*) {
   const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
   if (info->si_code > 0 && at >= view_begin.load() && at < view_end.load()) {
     // A page of zeros in place of the one that is gone; the access is made again on return.
-    void* page = reinterpret_cast<void*>(at - at % view_page_bytes);
+    void* page = static_cast<char*>(info->si_addr) - at % view_page_bytes;
     if (mmap(page, view_page_bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
         MAP_FAILED) {
       view_found_cut.store(true);
