@@ -297,12 +297,15 @@ void on_bus_error(int signal, siginfo_t* info, void*) {
     }
   }
   // Not the view's: as if this handler had never been there (a fault recurs on return, a signal
-  // sent by another process is sent again).
+  // sent by another process is sent again, or stays ignored if it was).
+  if (info->si_code <= 0 && bus_action_before.sa_handler == SIG_IGN) return;
   sigaction(SIGBUS, &bus_action_before, nullptr);
   if (info->si_code <= 0) raise(signal);
 }
 
-void watch_bus_errors() {
+// False when the handler could not be put in place: then no view is made, since a file cut
+// under it would end the process.
+bool watch_bus_errors() {
   static const bool installed = [] {
     view_page_bytes = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     struct sigaction action {};
@@ -311,14 +314,14 @@ void watch_bus_errors() {
     sigemptyset(&action.sa_mask);
     return sigaction(SIGBUS, &action, &bus_action_before) == 0;
   }();
-  (void)installed;
+  return installed;
 }
 
 }  // namespace
 
 FileView map_view(Handle handle, std::uint64_t offset, std::size_t size) {
-  if (size == 0 || offset % kViewAlignment != 0 || view_end.load() != 0) return {};
-  watch_bus_errors();
+  if (size == 0 || offset % kViewAlignment != 0 || view_end.load() != 0 || !watch_bus_errors())
+    return {};
   void* base =
       mmap(nullptr, size, PROT_READ, MAP_SHARED, as_fd(handle), static_cast<off_t>(offset));
   if (base == MAP_FAILED) return {};

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -72,6 +76,35 @@ TEST(PosixConsoleEvents, EachSignalIsOneEvent) {
       EXPECT_EQ(event, expected) << signal;
     }
   }
+}
+
+// Killed by SIGBUS, or ended by the handler that was there before the view's (a sanitizer's).
+bool ended_by_bus_error(int status) {
+  if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGBUS;
+  return WIFEXITED(status) && WEXITSTATUS(status) != 0;
+}
+
+// The bus-error handler takes only faults on the view's own pages: a fault on another mapping of
+// a cut file, or SIGBUS sent by another process, still ends the process as before.
+TEST(PosixViews, OtherBusErrorsStillEndTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  testing_support::TempDir dir;
+  testing_support::write_file("f.bin", std::string(3 * 65536, 'x'));
+  const Opened opened = open_file(dir.file("f.bin"), false, true);
+  ASSERT_EQ(opened.failure, 0);
+  FileView view = map_view(opened.handle, 0, 3 * 65536);
+  ASSERT_NE(view.data, nullptr);
+  EXPECT_EXIT(kill(getpid(), SIGBUS), ended_by_bus_error, "");
+  EXPECT_EXIT(
+      {
+        void* other =
+            mmap(nullptr, 3 * 65536, PROT_READ, MAP_SHARED, static_cast<int>(opened.handle), 0);
+        std::filesystem::resize_file("f.bin", 4096);
+        std::fprintf(stderr, "%d", static_cast<const volatile char*>(other)[2 * 65536]);
+      },
+      ended_by_bus_error, "");
+  unmap_view(view);
+  close_file(opened.handle);
 }
 
 }  // namespace
