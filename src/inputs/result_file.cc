@@ -56,22 +56,31 @@ void read_link_table(Channel& result, ResultHeader& header) {
 // call costs about as much as copying 16 KiB from the page cache).
 constexpr std::size_t kCoalesceGap = 16384;
 
-// Copies the picked pairs of a record left on disk, one read per cluster of nearby entries.
-void read_picks_on_disk(Channel& result, std::size_t stride, std::size_t offset,
-                        std::span<const std::int32_t> picks, std::vector<double>& first,
-                        std::vector<double>& second, std::vector<std::byte>& scratch) {
+// Decodes the two values of each picked entry from `data`, which holds the record's bytes from
+// `base` on.
+void decode_picks(const std::byte* data, std::size_t base, std::size_t stride, std::size_t offset,
+                  std::span<const std::int32_t> picks, std::vector<double>& first,
+                  std::vector<double>& second) {
+  for (const std::int32_t pick : picks) {
+    const std::byte* entry = data + stride * static_cast<std::size_t>(pick) + offset - base;
+    first[static_cast<std::size_t>(pick)] = records::decode_f64(entry);
+    second[static_cast<std::size_t>(pick)] = records::decode_f64(entry + 8);
+  }
+}
+
+// Copies the picked pairs of a record that comes whole: in place when its bytes are in memory
+// or the file can be mapped (only the pages holding picks are touched then), otherwise one read
+// per cluster of nearby entries.
+void read_picks(Channel& result, std::size_t stride, std::size_t offset,
+                std::span<const std::int32_t> picks, std::vector<double>& first,
+                std::vector<double>& second, std::vector<std::byte>& scratch) {
   if (picks.empty()) return;
-  // In place where the file can be mapped: only the pages holding picks are touched then.
   const std::size_t low = stride * static_cast<std::size_t>(picks.front()) + offset;
   const std::size_t high = stride * static_cast<std::size_t>(picks.back()) + offset + 16;
   // Picks closer together on average than the reads would coalesce touch most of the pages.
   const bool dense = high - low <= picks.size() * kCoalesceGap;
   if (const std::byte* data = records::view_record_bytes(result, low, high - low, dense)) {
-    for (const std::int32_t pick : picks) {
-      const std::byte* entry = data + stride * static_cast<std::size_t>(pick) + offset - low;
-      first[static_cast<std::size_t>(pick)] = records::decode_f64(entry);
-      second[static_cast<std::size_t>(pick)] = records::decode_f64(entry + 8);
-    }
+    decode_picks(data, low, stride, offset, picks, first, second);
     records::check_viewed(result);
     return;
   }
@@ -86,12 +95,8 @@ void read_picks_on_disk(Channel& result, std::size_t stride, std::size_t offset,
     const std::size_t end = stride * static_cast<std::size_t>(picks[j - 1]) + offset + 16;
     if (scratch.size() < end - begin) scratch.resize(end - begin);
     records::read_record_bytes(result, begin, scratch.data(), end - begin);
-    for (; i < j; ++i) {
-      const std::byte* entry =
-          scratch.data() + stride * static_cast<std::size_t>(picks[i]) + offset - begin;
-      first[static_cast<std::size_t>(picks[i])] = records::decode_f64(entry);
-      second[static_cast<std::size_t>(picks[i])] = records::decode_f64(entry + 8);
-    }
+    decode_picks(scratch.data(), begin, stride, offset, picks.subspan(i, j - i), first, second);
+    i = j;
   }
 }
 
@@ -108,16 +113,7 @@ void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::si
     if (!records::record_continued(result)) {
       if (records::record_window_size(result) < needed)
         records::raise_failure(records::kTooMuchData, &result);
-      if (!records::record_in_memory(result)) {
-        read_picks_on_disk(result, stride, offset, picks, first, second, scratch);
-      } else {
-        const std::byte* data = records::record_window(result).data();
-        for (const std::int32_t i : picks) {
-          const std::byte* entry = data + stride * static_cast<std::size_t>(i) + offset;
-          first[static_cast<std::size_t>(i)] = records::decode_f64(entry);
-          second[static_cast<std::size_t>(i)] = records::decode_f64(entry + 8);
-        }
-      }
+      read_picks(result, stride, offset, picks, first, second, scratch);
     } else {
       for (std::int32_t i = 0; i < count; ++i) {
         std::int32_t tag = 0;

@@ -158,18 +158,24 @@ bool record_continued(const Channel& channel) {
   return channel.framing.continued;
 }
 
-bool record_in_memory(const Channel& channel) {
-  return channel.framing.in_memory;
-}
-
 std::uint64_t record_window_size(const Channel& channel) {
   return channel.framing.window_end - channel.framing.window_begin;
 }
 
-void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n) {
+namespace {
+
+// Failure 67 unless the window holds n bytes at `offset`.
+void require_in_window(Channel& channel, std::uint64_t offset, std::size_t n) {
   const Framing& f = channel.framing;
   if (offset > f.window_end - f.window_begin || n > f.window_end - f.window_begin - offset)
     raise_failure(kTooMuchData, &channel);
+}
+
+}  // namespace
+
+void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n) {
+  require_in_window(channel, offset, n);
+  const Framing& f = channel.framing;
   if (n == 0) return;
   if (f.in_memory) {
     std::memcpy(out, channel.in.at_offset(f.window_begin + offset), n);
@@ -180,9 +186,8 @@ void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, s
 
 const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n,
                                    bool dense) {
+  require_in_window(channel, offset, n);
   const Framing& f = channel.framing;
-  if (offset > f.window_end - f.window_begin || n > f.window_end - f.window_begin - offset)
-    raise_failure(kTooMuchData, &channel);
   if (f.in_memory) return channel.in.at_offset(f.window_begin + offset);
   return view_at(channel, f.window_begin + offset, n, dense);
 }

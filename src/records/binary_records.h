@@ -37,7 +37,6 @@ ReadStatus end_record(Channel& channel, bool end_allowed);
 // piece is in memory. When the piece is not continued this is the rest of the whole record.
 std::span<const std::byte> record_window(const Channel& channel);
 bool record_continued(const Channel& channel);
-bool record_in_memory(const Channel& channel);
 std::uint64_t record_window_size(const Channel& channel);
 
 // Copies n bytes at `offset` within the current piece's window, in memory or on disk. A window

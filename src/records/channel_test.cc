@@ -16,6 +16,14 @@ namespace {
 
 using testing_support::failure_of;
 
+// Bytes that differ from their neighbours, so that a copy from a wrong offset does not compare
+// equal.
+std::string patterned_bytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  return bytes;
+}
+
 TEST(ResolveName, TrimsBlanksAndNulsAndMakesThePathAbsolute) {
   testing_support::TempDir dir;
   struct Case {
@@ -94,8 +102,7 @@ TEST(FlushOutput, CutsALongerFileBehindTheNewContents) {
 TEST(SplitReads, GiveWhatOneReadGives) {
   testing_support::TempDir dir;
   const std::size_t size = 3 * kSplitReadMin + 12345;
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  const std::string bytes = patterned_bytes(size);
   Channel c = testing_support::channel_over(bytes, ChannelKind::kBinary);
   struct Case {
     std::uint64_t offset;
@@ -129,8 +136,7 @@ TEST(SplitReads, GiveWhatOneReadGives) {
 TEST(ViewAt, GivesTheFilesBytesOrNothingPastItsEnd) {
   testing_support::TempDir dir;
   const std::size_t size = 2 * kViewWindow + 123457;
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) ^ (i >> 9));
+  const std::string bytes = patterned_bytes(size);
   Channel c = testing_support::channel_over(bytes, ChannelKind::kBinary);
   if (view_at(c, 0, 1, false) == nullptr) GTEST_SKIP() << "no views of files on this system";
   struct Case {
