@@ -2,6 +2,7 @@
 #include "inputs/result_file.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "records/binary_records.h"
 #include "records/failure.h"
@@ -68,22 +69,10 @@ void decode_picks(const std::byte* data, std::size_t base, std::size_t stride, s
   }
 }
 
-// Copies the picked pairs of a record that comes whole: in place when its bytes are in memory
-// or the file can be mapped (only the pages holding picks are touched then), otherwise one read
-// per cluster of nearby entries.
-void read_picks(Channel& result, std::size_t stride, std::size_t offset,
-                std::span<const std::int32_t> picks, std::vector<double>& first,
-                std::vector<double>& second, std::vector<std::byte>& scratch) {
-  if (picks.empty()) return;
-  const std::size_t low = stride * static_cast<std::size_t>(picks.front()) + offset;
-  const std::size_t high = stride * static_cast<std::size_t>(picks.back()) + offset + 16;
-  // Picks closer together on average than the reads would coalesce touch most of the pages.
-  const bool dense = high - low <= picks.size() * kCoalesceGap;
-  if (const std::byte* data = records::view_record_bytes(result, low, high - low, dense)) {
-    decode_picks(data, low, stride, offset, picks, first, second);
-    records::check_viewed(result);
-    return;
-  }
+// Copies the picked pairs with one read per cluster of nearby entries.
+void read_clusters(Channel& result, std::size_t stride, std::size_t offset,
+                   std::span<const std::int32_t> picks, std::vector<double>& first,
+                   std::vector<double>& second, std::vector<std::byte>& scratch) {
   std::size_t i = 0;
   while (i < picks.size()) {
     const std::size_t begin = stride * static_cast<std::size_t>(picks[i]) + offset;
@@ -100,20 +89,58 @@ void read_picks(Channel& result, std::size_t stride, std::size_t offset,
   }
 }
 
+// The two ways to the picks of a long record: in place, through the mapped file (only the
+// pages holding picks are touched), or by reads of the clusters around them.
+constexpr auto kInPlace = records::TimedChoice::kFirst;
+constexpr auto kByReads = records::TimedChoice::kSecond;
+
+// Copies the picked pairs of a record that comes whole: in place when its bytes are in memory;
+// otherwise in place or by reads, whichever `access` found quicker on this machine.
+void read_picks(Channel& result, std::size_t stride, std::size_t offset,
+                std::span<const std::int32_t> picks, std::vector<double>& first,
+                std::vector<double>& second, std::vector<std::byte>& scratch,
+                records::TimedChoice& access) {
+  if (picks.empty()) return;
+  const std::size_t low = stride * static_cast<std::size_t>(picks.front()) + offset;
+  const std::size_t high = stride * static_cast<std::size_t>(picks.back()) + offset + 16;
+  // Picks closer together on average than the reads would coalesce touch most of the pages.
+  const bool dense = high - low <= picks.size() * kCoalesceGap;
+  if (records::record_in_memory(result)) {
+    decode_picks(records::view_record_bytes(result, low, high - low, dense), low, stride, offset,
+                 picks, first, second);
+    return;
+  }
+  using Clock = std::chrono::steady_clock;
+  const bool timed = !access.settled();
+  const Clock::time_point start = timed ? Clock::now() : Clock::time_point{};
+  const records::TimedChoice::Way way = access.way();
+  const std::byte* data =
+      way == kInPlace ? records::view_record_bytes(result, low, high - low, dense) : nullptr;
+  if (data != nullptr) {
+    decode_picks(data, low, stride, offset, picks, first, second);
+    records::check_viewed(result);
+  } else {
+    if (way == kInPlace) access.rule_out(kInPlace);  // the file cannot be mapped
+    read_clusters(result, stride, offset, picks, first, second, scratch);
+  }
+  if (timed) access.note(way, Clock::now() - start);
+}
+
 // Copies p and q (node records) or va and vb (link records) of the picked entries. `stride` is
 // the bytes of one entry and `offset` where its first value starts. A record that comes whole
 // is read in place, or left on disk when it is long; one in pieces goes through the takes,
 // entry by entry.
 void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::size_t offset,
                 std::span<const std::int32_t> picks, std::vector<double>& first,
-                std::vector<double>& second, std::vector<std::byte>& scratch) {
+                std::vector<double>& second, std::vector<std::byte>& scratch,
+                records::TimedChoice& access) {
   records::begin_record(result, false, records::RecordAccess::kOnDemand);
   if (count > 0) {
     const std::size_t needed = stride * static_cast<std::size_t>(count);
     if (!records::record_continued(result)) {
       if (records::record_window_size(result) < needed)
         records::raise_failure(records::kTooMuchData, &result);
-      read_picks(result, stride, offset, picks, first, second, scratch);
+      read_picks(result, stride, offset, picks, first, second, scratch, access);
     } else {
       for (std::int32_t i = 0; i < count; ++i) {
         std::int32_t tag = 0;
@@ -173,8 +200,10 @@ bool read_step_block(Channel& result, std::int32_t nodes, std::int32_t links,
       records::end_record(result, true) == ReadStatus::kEndOfFile)
     return false;
   buffers.time = time;
-  read_pairs(result, nodes, 20, 4, buffers.node_picks, buffers.p, buffers.q, buffers.scratch);
-  read_pairs(result, links, 16, 0, buffers.link_picks, buffers.va, buffers.vb, buffers.scratch);
+  read_pairs(result, nodes, 20, 4, buffers.node_picks, buffers.p, buffers.q, buffers.scratch,
+             buffers.node_access);
+  read_pairs(result, links, 16, 0, buffers.link_picks, buffers.va, buffers.vb, buffers.scratch,
+             buffers.link_access);
   return true;
 }
 

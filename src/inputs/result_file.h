@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "records/channel.h"
+#include "records/timed_choice.h"
 
 namespace inputs {
 
@@ -41,6 +42,9 @@ struct StepBuffers {
   std::vector<std::int32_t> node_picks;  // 0-based, ascending, below N
   std::vector<std::int32_t> link_picks;  // 0-based, ascending, below M
   std::vector<std::byte> scratch;        // bytes of records read value by value
+  // How the picks of long records are fetched (in place or by reads), chosen per kind of record
+  // by timing both on the first steps.
+  records::TimedChoice node_access, link_access;
 };
 
 // Sizes the buffers for the header and sets which entries the step loop needs (1-based point

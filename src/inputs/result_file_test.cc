@@ -157,8 +157,9 @@ TEST(ReadStepBlock, FailsOnShortOrMissingRecords) {
 }
 
 // Long records left on disk give the same values read in place through a mapped view or copied
-// by reads (where the system will not map the file), whatever the spacing of the picks: one,
-// both ends, dense runs, and picks farther apart than the reads coalesce.
+// by reads (where the system will not map the file, or reads were found quicker), and while the
+// first steps try both ways in turn, whatever the spacing of the picks: one, both ends, dense
+// runs, and picks farther apart than the reads coalesce.
 TEST(ReadStepBlock, LongRecordsGiveTheSameValuesMappedOrRead) {
   testing_support::TempDir dir;
   const int n = 60000, m = 40000;  // 1.2 MB node and 640 KB link records
@@ -170,26 +171,32 @@ TEST(ReadStepBlock, LongRecordsGiveTheSameValuesMappedOrRead) {
   for (std::int32_t v = 1; v <= 40000; v += 97) dense.push_back(v);
   for (std::int32_t v = 7; v <= 40000; v += 3001) far_apart.push_back(v);
   const std::vector<std::int32_t> lists[] = {{1}, {1, 40000}, dense, far_apart, {20000, 3, 20000}};
-  for (const bool mapped : {true, false}) {
+  enum Mode { kMapped, kRead, kTried };
+  for (const Mode mode : {kMapped, kRead, kTried}) {
     for (const std::vector<std::int32_t>& points : lists) {
       records::Channel c = result_over(header + steps);
-      c.window.refused = !mapped;
+      c.window.refused = mode == kRead;
       const ResultHeader h = read_result_header(c);
       StepBuffers step;
       prepare_step_buffers(step, h, points, points);
+      if (mode == kMapped) {
+        step.node_access.rule_out(records::TimedChoice::kSecond);
+        step.link_access.rule_out(records::TimedChoice::kSecond);
+      }
       for (int s = 0; s < 4; ++s) {
         ASSERT_TRUE(read_step_block(c, h.nodes(), h.links(), step));
         for (const std::int32_t v : points) {
           const std::size_t i = static_cast<std::size_t>(v - 1);
-          ASSERT_EQ(step.p[i], v + 0.25 * s) << mapped << " " << v;
-          ASSERT_EQ(step.q[i], -0.5 * v) << mapped << " " << v;
-          ASSERT_EQ(step.va[i], 10.0 * v + s) << mapped << " " << v;
-          ASSERT_EQ(step.vb[i], -1.0 * v) << mapped << " " << v;
+          ASSERT_EQ(step.p[i], v + 0.25 * s) << mode << " " << v;
+          ASSERT_EQ(step.q[i], -0.5 * v) << mode << " " << v;
+          ASSERT_EQ(step.va[i], 10.0 * v + s) << mode << " " << v;
+          ASSERT_EQ(step.vb[i], -1.0 * v) << mode << " " << v;
         }
       }
       EXPECT_FALSE(read_step_block(c, h.nodes(), h.links(), step));
-      if (!mapped) {
+      if (mode == kRead) {
         EXPECT_EQ(c.window.view.data, nullptr);
+        EXPECT_EQ(step.node_access.way(), records::TimedChoice::kSecond);  // settled on reads
       }
     }
   }

@@ -184,6 +184,10 @@ void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, s
   }
 }
 
+bool record_in_memory(const Channel& channel) {
+  return channel.framing.in_memory;
+}
+
 const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n,
                                    bool dense) {
   require_in_window(channel, offset, n);

@@ -39,6 +39,8 @@ std::span<const std::byte> record_window(const Channel& channel);
 bool record_continued(const Channel& channel);
 std::uint64_t record_window_size(const Channel& channel);
 
+// True when the current piece's bytes are all in the channel's buffer (not left on disk).
+bool record_in_memory(const Channel& channel);
 // Copies n bytes at `offset` within the current piece's window, in memory or on disk. A window
 // too short is failure 67; a file that shrank under the reader is failure 39.
 void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);

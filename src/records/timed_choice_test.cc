@@ -1,0 +1,82 @@
+#include "records/timed_choice.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace records {
+namespace {
+
+using std::chrono::nanoseconds;
+
+// Runs jobs through the choice, each way taking the times given in turn, until it settles;
+// returns the way kept and how many jobs each way had.
+struct Outcome {
+  TimedChoice::Way kept;
+  int first_jobs;
+  int second_jobs;
+};
+
+Outcome run(const std::vector<long>& first_times, const std::vector<long>& second_times) {
+  TimedChoice choice;
+  int jobs[2] = {0, 0};
+  while (!choice.settled()) {
+    const TimedChoice::Way way = choice.way();
+    const auto& times = way == TimedChoice::kFirst ? first_times : second_times;
+    const int n = jobs[way]++;
+    choice.note(way, nanoseconds(times[static_cast<std::size_t>(n) % times.size()]));
+  }
+  return {choice.way(), jobs[0], jobs[1]};
+}
+
+TEST(TimedChoice, KeepsTheWayWithTheSmallerMedian) {
+  struct Case {
+    const char* what;
+    std::vector<long> first, second;
+    TimedChoice::Way kept;
+  } cases[] = {
+      {"second quicker", {100}, {40}, TimedChoice::kSecond},
+      {"first quicker", {40}, {100}, TimedChoice::kFirst},
+      {"equal: the first", {70}, {70}, TimedChoice::kFirst},
+      // The warm-up job (mapping, buffers) is not counted, however slow.
+      {"slow first job", {100000, 10, 10, 10, 10, 10}, {20}, TimedChoice::kFirst},
+      // One or two jobs slowed by something else do not decide.
+      {"two outliers", {5, 10, 10, 900, 10, 900}, {20}, TimedChoice::kFirst},
+      {"mostly slower", {5, 30, 30, 30, 1, 1}, {20}, TimedChoice::kSecond},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = run(c.first, c.second);
+    EXPECT_EQ(o.kept, c.kept) << c.what;
+    // Both ways are tried alike, alternately.
+    EXPECT_EQ(o.first_jobs, TimedChoice::kWarmUp + TimedChoice::kTrials) << c.what;
+    EXPECT_EQ(o.second_jobs, TimedChoice::kWarmUp + TimedChoice::kTrials) << c.what;
+  }
+}
+
+TEST(TimedChoice, AlternatesUntilSettledThenKeepsOneWay) {
+  TimedChoice choice;
+  std::vector<TimedChoice::Way> ways;
+  while (!choice.settled()) {
+    ways.push_back(choice.way());
+    choice.note(ways.back(), nanoseconds(ways.back() == TimedChoice::kFirst ? 9 : 3));
+  }
+  for (std::size_t i = 0; i < ways.size(); ++i)
+    EXPECT_EQ(ways[i], i % 2 == 0 ? TimedChoice::kFirst : TimedChoice::kSecond) << i;
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(choice.way(), TimedChoice::kSecond);
+    choice.note(TimedChoice::kSecond, nanoseconds(1000000));  // no longer weighed
+  }
+}
+
+TEST(TimedChoice, AWayRuledOutLeavesTheOther) {
+  for (const TimedChoice::Way out : {TimedChoice::kFirst, TimedChoice::kSecond}) {
+    TimedChoice choice;
+    choice.note(TimedChoice::kFirst, nanoseconds(1));
+    choice.rule_out(out);
+    EXPECT_TRUE(choice.settled());
+    EXPECT_NE(choice.way(), out);
+  }
+}
+
+}  // namespace
+}  // namespace records
