@@ -101,33 +101,35 @@ int decimal_exponent_estimate(std::uint64_t bits) {
   return ((e - 1) * 78913) >> 18;  // floor((e - 1) * log10(2)) for |e| < 1650
 }
 
-// 10^k as a double, for k from -323 (the smallest power above the least subnormal) to 309
-// (infinity), rounded from the 64-bit table: a value that comes out one off near a power of ten
-// is caught by the caller's range check.
+// 10^k as a double's bits, for k from -323 (the smallest power above the least subnormal) to
+// 309 (infinity), rounded from the 64-bit table: a value that comes out one off near a power of
+// ten is caught by the caller's range check. Positive doubles order as their bits do, so the
+// comparison with a value is one integer comparison.
 constexpr int kMinDoublePower = -323;
 constexpr int kMaxDoublePower = 309;
 static_assert(kMinPower <= kMinDoublePower && kMaxDoublePower <= kMaxPower);
 
 struct DoublePowerTable {
-  std::array<double, kMaxDoublePower - kMinDoublePower + 1> value;
+  std::array<std::uint64_t, kMaxDoublePower - kMinDoublePower + 1> bits;
   DoublePowerTable() {
     for (int k = kMinDoublePower; k <= kMaxDoublePower; ++k) {
       const PowerEntry& p = kPowers(k);
-      value[static_cast<std::size_t>(k - kMinDoublePower)] =
-          std::ldexp(static_cast<double>(p.mantissa), p.exponent);
+      bits[static_cast<std::size_t>(k - kMinDoublePower)] =
+          std::bit_cast<std::uint64_t>(std::ldexp(static_cast<double>(p.mantissa), p.exponent));
     }
   }
 };
 
 const DoublePowerTable kDoublePowers;
 
-// floor(log10(a)) without a branch: the estimate, raised by one where a reaches the next power.
-// Where 10^k is not a double, a within half an ulp of it can still come out one off; the
-// caller's range check sends those few values the exact way.
-inline int decimal_exponent(double a, std::uint64_t bits) {
+// floor(log10(a)) without a branch, from a's bits (a positive and finite): the estimate, raised
+// by one where a reaches the next power. Where 10^k is not a double, a within half an ulp of it
+// can still come out one off; the caller's range check sends those few values the exact way.
+inline int decimal_exponent(std::uint64_t bits) {
   const int estimate = decimal_exponent_estimate(bits);
-  const double next = kDoublePowers.value[static_cast<std::size_t>(estimate + 1 - kMinDoublePower)];
-  return estimate + (a >= next ? 1 : 0);
+  const std::uint64_t next =
+      kDoublePowers.bits[static_cast<std::size_t>(estimate + 1 - kMinDoublePower)];
+  return estimate + (bits >= next ? 1 : 0);
 }
 
 __extension__ typedef unsigned __int128 Wide;
@@ -140,8 +142,7 @@ struct Scaled {
 
 // `mantissa` has its bit 52 set, so the product has at least 116 bits and, the scaled value being
 // below 2^34, the binary point lies 17 to 53 bits into the low half's top: plain 64-bit shifts.
-Scaled scale_value(std::uint64_t mantissa, int binary_exponent, int scale) {
-  const PowerEntry& p = kPowers(scale);
+Scaled scale_value(std::uint64_t mantissa, int binary_exponent, const PowerEntry& p) {
   const Wide product = static_cast<Wide>(mantissa) * p.mantissa;
   const auto high = static_cast<std::uint64_t>(product >> 64);
   const auto low = static_cast<std::uint64_t>(product);
@@ -150,8 +151,8 @@ Scaled scale_value(std::uint64_t mantissa, int binary_exponent, int scale) {
   return {high >> shift, (high << (64 - shift)) | (low >> shift)};
 }
 
-[[gnu::always_inline]] inline bool fast_round(double a, int count, DecimalDigits& out) {
-  const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
+// `bits`: those of a positive finite double.
+[[gnu::always_inline]] inline bool fast_round(std::uint64_t bits, int count, DecimalDigits& out) {
   const int biased = static_cast<int>(bits >> 52);
   std::uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
   int binary_exponent = biased - 1075;
@@ -160,9 +161,9 @@ Scaled scale_value(std::uint64_t mantissa, int binary_exponent, int scale) {
     mantissa = bits << lift;
     binary_exponent = -1074 - lift;
   }
-  int scale = count - 1 - decimal_exponent(a, bits);
+  int scale = count - 1 - decimal_exponent(bits);
   // The decimal exponent lies in [-324, 308] and count in [1, 19]: scale is always in the table.
-  const Scaled y = scale_value(mantissa, binary_exponent, scale);
+  const Scaled y = scale_value(mantissa, binary_exponent, kPowers(scale));
   // y lies in [10^(n-1), 10^n) unless a lies within a hair of a power of ten.
   if (y.integer < kPow10[count - 1] || y.integer >= kPow10[count]) return false;
   // A fraction within kTieMargin of one half goes the exact way; the test is one unsigned
@@ -231,8 +232,12 @@ template <int kWidth, int kDigits, int kScale>
   static_assert(kCount <= kFastMaxDigits && (kScale == 0 || kScale == 1));
   constexpr int kText = (kScale == 0 ? 2 : 1) + kCount + 4;  // "0.DDD" or "D.DDD", "E+dd"
   static_assert(kWidth >= kText + 1 && kWidth <= 32);
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+  const std::uint64_t magnitude = bits & ~(1ULL << 63);
+  constexpr std::uint64_t kInfinity = 0x7FF0000000000000ULL;
+  if (magnitude - 1 >= kInfinity - 1) return false;  // zero, infinities, NaN
   DecimalDigits d;
-  if (!fast_round(std::fabs(x), kCount, d)) return false;
+  if (!fast_round(magnitude, kCount, d)) return false;
   const int exponent = d.exponent - kScale;
   // |exponent| <= 330 here (see fast_round), inside the table.
   static_assert(kExponentTextLimit > 330 && kMaxPower >= 324 + kFastMaxDigits);
@@ -311,7 +316,8 @@ DecimalDigits round_to_digits_exact(double x, int count) {
 
 DecimalDigits round_to_digits(double x, int count) {
   DecimalDigits out{};
-  if (count <= kFastMaxDigits && fast_round(std::fabs(x), count, out)) return out;
+  if (count <= kFastMaxDigits && fast_round(std::bit_cast<std::uint64_t>(std::fabs(x)), count, out))
+    return out;
   return round_to_digits_exact(x, count);
 }
 
@@ -400,19 +406,30 @@ namespace {
 }  // namespace
 
 FieldStatus write_exponent_field(char* field, double x, int width, int digits, int scale) {
-  if (std::isfinite(x) && x != 0 && write_common_field(field, x, width, digits, scale))
-    return FieldStatus::kOk;
+  if (write_common_field(field, x, width, digits, scale)) return FieldStatus::kOk;
   return write_any_exponent_field(field, x, width, digits, scale);
 }
 
+namespace {
+
+// The rest of the series files' fields; zeros, frequent in real series, skip the general path.
+template <int kWidth, int kDigits, int kScale>
+[[gnu::noinline]] void write_uncommon_field(char* field, double x) {
+  static const std::string zero = exponent_field(0.0, kWidth, kDigits, kScale);
+  if (x == 0)
+    std::memcpy(field, zero.data(), kWidth);
+  else
+    write_any_exponent_field(field, x, kWidth, kDigits, kScale);
+}
+
+}  // namespace
+
 void write_time_field(char* field, double x) {
-  if (!std::isfinite(x) || x == 0 || !write_common_field<16, 7, 0>(field, x))
-    write_any_exponent_field(field, x, 16, 7, 0);
+  if (!write_common_field<16, 7, 0>(field, x)) write_uncommon_field<16, 7, 0>(field, x);
 }
 
 void write_value_field(char* field, double x) {
-  if (!std::isfinite(x) || x == 0 || !write_common_field<14, 5, 1>(field, x))
-    write_any_exponent_field(field, x, 14, 5, 1);
+  if (!write_common_field<14, 5, 1>(field, x)) write_uncommon_field<14, 5, 1>(field, x);
 }
 
 std::string exponent_field(double x, int width, int digits, int scale) {

@@ -48,6 +48,12 @@ TEST(ExponentField, MatchesTheExampleTable) {
   for (const Case& c : cases) {
     EXPECT_EQ(exponent_field(c.x, 16, 7, 0), c.time_field) << "x = " << c.x;
     EXPECT_EQ(exponent_field(c.x, 14, 5, 1), c.value_field) << "x = " << c.x;
+    // The series files' own entry points, which take zeros and special values their own way.
+    char time_field[16], value_field[14];
+    write_time_field(time_field, c.x);
+    write_value_field(value_field, c.x);
+    EXPECT_EQ(std::string_view(time_field, 16), c.time_field) << "x = " << c.x;
+    EXPECT_EQ(std::string_view(value_field, 14), c.value_field) << "x = " << c.x;
   }
 }
 
