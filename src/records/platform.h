@@ -18,7 +18,8 @@ enum class StandardStream { kInput, kOutput, kError };
 Handle standard_stream(StandardStream stream);
 
 // Readies the process for byte-exact console use: on Windows every standard stream in binary
-// mode; on POSIX a closed reader of standard output becomes a write failure instead of SIGPIPE.
+// mode; on POSIX a closed reader of standard output becomes a write failure instead of SIGPIPE,
+// and memory freed during the run is kept for reuse rather than handed back to the system.
 void prepare_process();
 
 // What an open attempt gave: a handle, or the catalogue failure and the system's error code.
