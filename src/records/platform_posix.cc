@@ -89,13 +89,11 @@ void prepare_process() {
   // A closed standard output must surface as a write failure, not kill the process silently.
   ::signal(SIGPIPE, SIG_IGN);
 #ifdef __GLIBC__
-  // Memory freed during the run is kept for the next buffer instead of going back to the
-  // system: memory new to the process costs a page fault per 4 KiB (several microseconds each
-  // on some virtual machines), and a run frees blocks of a few MiB at a time (the header's
-  // tables as they grow, each series file's text). Blocks of 32 MiB and more (the work area of
-  // long runs) still come from the system and go back to it.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  // The heap grows, and is cut back, by 16 MiB at a time: memory new to the process costs a
+  // page fault per 4 KiB (several microseconds each on some virtual machines), and a run frees
+  // blocks of a few MiB (the header's tables as they grow, each series file's text) that the
+  // next ones can take again instead of asking the system anew. Large blocks (the work area of
+  // long runs) still come from the system as zeroed pages and go back to it.
   mallopt(M_TOP_PAD, 16 << 20);
 #endif
 }
