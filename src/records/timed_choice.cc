@@ -1,6 +1,7 @@
 #include "records/timed_choice.h"
 
 #include <algorithm>
+#include <span>
 
 namespace records {
 
@@ -10,7 +11,15 @@ void TimedChoice::note(Way way, std::chrono::nanoseconds took) {
   if (counted >= 0 && counted < kTrials)
     samples_[way][static_cast<std::size_t>(counted)] = took.count();
   ++taken_[way];
-  if (taken_[kFirst] < kWarmUp + kTrials || taken_[kSecond] < kWarmUp + kTrials) return;
+  const int counted_first = std::min(taken_[kFirst] - kWarmUp, kTrials);
+  const int counted_second = std::min(taken_[kSecond] - kWarmUp, kTrials);
+  if (counted_first < kClearTrials || counted_second < kClearTrials) return;
+  const auto first = std::span(samples_[kFirst]).first(static_cast<std::size_t>(counted_first));
+  const auto second = std::span(samples_[kSecond]).first(static_cast<std::size_t>(counted_second));
+  // One way far quicker than the other: the slow one is not tried further.
+  if (2 * std::ranges::max(first) < std::ranges::min(second)) return settle(kFirst);
+  if (2 * std::ranges::max(second) < std::ranges::min(first)) return settle(kSecond);
+  if (counted_first < kTrials || counted_second < kTrials) return;
   // The median: one job slowed by something else (a preempted core, a page written back) does
   // not decide.
   std::array<std::int64_t, 2> median{};
@@ -19,13 +28,16 @@ void TimedChoice::note(Way way, std::chrono::nanoseconds took) {
     std::nth_element(s.begin(), s.begin() + kTrials / 2, s.end());
     median[w] = s[kTrials / 2];
   }
-  chosen_ = median[kSecond] < median[kFirst] ? kSecond : kFirst;
+  settle(median[kSecond] < median[kFirst] ? kSecond : kFirst);
+}
+
+void TimedChoice::settle(Way way) {
+  chosen_ = way;
   settled_ = true;
 }
 
 void TimedChoice::rule_out(Way way) {
-  chosen_ = way == kFirst ? kSecond : kFirst;
-  settled_ = true;
+  settle(way == kFirst ? kSecond : kFirst);
 }
 
 }  // namespace records

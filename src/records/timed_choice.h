@@ -9,6 +9,8 @@ namespace records {
 
 // Which of two ways to take, each giving the same result: the first jobs alternate between them
 // and are timed, then the way whose median time was smaller is kept for the rest of the run.
+// When every counted job of one way was more than twice as quick as every one of the other, the
+// choice is made after kClearTrials jobs of each.
 // What is quicker depends on the machine, not only on the job: on one virtual machine the first
 // touch of a mapped page costs a fraction of a microsecond, on another a few microseconds.
 class TimedChoice {
@@ -16,6 +18,7 @@ class TimedChoice {
   enum Way : int { kFirst, kSecond };
   static constexpr int kWarmUp = 1;  // first jobs of each way, not counted (buffers, mappings)
   static constexpr int kTrials = 5;  // jobs of each way counted
+  static constexpr int kClearTrials = 2;
 
   Way way() const {
     return settled_ ? chosen_ : (taken_[kFirst] <= taken_[kSecond] ? kFirst : kSecond);
@@ -27,6 +30,8 @@ class TimedChoice {
   void rule_out(Way way);
 
  private:
+  void settle(Way way);
+
   std::array<std::array<std::int64_t, kTrials>, 2> samples_{};
   std::array<int, 2> taken_{};
   bool settled_ = false;

@@ -30,26 +30,31 @@ Outcome run(const std::vector<long>& first_times, const std::vector<long>& secon
 }
 
 TEST(TimedChoice, KeepsTheWayWithTheSmallerMedian) {
+  constexpr int kFull = TimedChoice::kWarmUp + TimedChoice::kTrials;
+  constexpr int kClear = TimedChoice::kWarmUp + TimedChoice::kClearTrials;
   struct Case {
     const char* what;
     std::vector<long> first, second;
     TimedChoice::Way kept;
+    int jobs;  // of each way, tried alike, alternately
   } cases[] = {
-      {"second quicker", {100}, {40}, TimedChoice::kSecond},
-      {"first quicker", {40}, {100}, TimedChoice::kFirst},
-      {"equal: the first", {70}, {70}, TimedChoice::kFirst},
+      // More than twice as quick every time: decided early.
+      {"second far quicker", {100}, {40}, TimedChoice::kSecond, kClear},
+      {"first far quicker", {40}, {100}, TimedChoice::kFirst, kClear},
+      {"equal: the first", {70}, {70}, TimedChoice::kFirst, kFull},
+      {"twice as quick only", {40}, {80}, TimedChoice::kFirst, kFull},
       // The warm-up job (mapping, buffers) is not counted, however slow.
-      {"slow first job", {100000, 10, 10, 10, 10, 10}, {20}, TimedChoice::kFirst},
+      {"slow first job", {100000, 10, 10, 10, 10, 10}, {20}, TimedChoice::kFirst, kFull},
       // One or two jobs slowed by something else do not decide.
-      {"two outliers", {5, 10, 10, 900, 10, 900}, {20}, TimedChoice::kFirst},
-      {"mostly slower", {5, 30, 30, 30, 1, 1}, {20}, TimedChoice::kSecond},
+      {"two outliers", {5, 10, 10, 900, 10, 900}, {20}, TimedChoice::kFirst, kFull},
+      {"mostly slower", {5, 30, 30, 30, 1, 1}, {20}, TimedChoice::kSecond, kFull},
+      {"one quick job", {5, 10, 60, 100, 100, 100}, {50}, TimedChoice::kSecond, kFull},
   };
   for (const Case& c : cases) {
     const Outcome o = run(c.first, c.second);
     EXPECT_EQ(o.kept, c.kept) << c.what;
-    // Both ways are tried alike, alternately.
-    EXPECT_EQ(o.first_jobs, TimedChoice::kWarmUp + TimedChoice::kTrials) << c.what;
-    EXPECT_EQ(o.second_jobs, TimedChoice::kWarmUp + TimedChoice::kTrials) << c.what;
+    EXPECT_EQ(o.first_jobs, c.jobs) << c.what;
+    EXPECT_EQ(o.second_jobs, c.jobs) << c.what;
   }
 }
 
