@@ -262,6 +262,33 @@ std::size_t property_count() {
   return text != nullptr ? std::strtoull(text, nullptr, 10) : 1000000;
 }
 
+// Every digit string of the two series fields: integers of seven (time field) and six (value
+// field) digits are exact doubles whose digits need no rounding.
+TEST(ExponentField, SeriesFieldsWriteEveryDigitString) {
+  char time_field[16], value_field[14];
+  char digits[8];
+  for (std::uint32_t v = 100000; v < 10000000; ++v) {
+    std::uint32_t rest = v;
+    for (int i = 6; i >= 0; --i, rest /= 10) digits[i] = static_cast<char>('0' + rest % 10);
+    const double x = static_cast<double>(v);
+    write_time_field(time_field, x);
+    const std::string_view seven(digits, 7);
+    if (v >= 1000000 && std::string_view(time_field, 16) != "   0." + std::string(seven) + "E+07") {
+      ADD_FAILURE() << v << ": '" << std::string_view(time_field, 16) << "'";
+      return;
+    }
+    if (v < 1000000) {
+      write_value_field(value_field, x);
+      const std::string expected =
+          "   " + std::string(1, digits[1]) + "." + std::string(digits + 2, 5) + "E+05";
+      if (std::string_view(value_field, 14) != expected) {
+        ADD_FAILURE() << v << ": '" << std::string_view(value_field, 14) << "'";
+        return;
+      }
+    }
+  }
+}
+
 TEST(ExponentField, AgreesWithExactDecimalExpansion) {
   const ExactOracle oracle;
   int mismatches = 0;
