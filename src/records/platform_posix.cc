@@ -132,7 +132,11 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) error = errno == ENOENT && create ? EACCES : errno;
   }
-  if (fd >= 0) return {fd, 0, 0};
+  if (fd >= 0) {
+    // Inputs are read front to back: a file coming from the disk arrives in larger read-ahead.
+    if (for_input) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return {fd, 0, 0};
+  }
   return {kNoHandle, open_failure_number(error, !create), error};
 }
 
