@@ -22,9 +22,30 @@ std::int32_t read_count(Channel& result) {
   return count;
 }
 
+// The window of a record that came whole into memory, when it holds `count` entries of
+// `entry_bytes`: they can be decoded in one pass. Empty when the record is in pieces or on disk
+// (then the takes read it value by value). A record too short for its count is failure 67, as
+// the takes would find it.
+std::span<const std::byte> whole_entries(Channel& result, std::int32_t count,
+                                         std::size_t entry_bytes) {
+  if (records::record_continued(result) || !records::record_in_memory(result)) return {};
+  const std::span<const std::byte> window = records::record_window(result);
+  const auto n = static_cast<std::size_t>(count);
+  if (window.size() / entry_bytes < n) records::raise_failure(records::kTooMuchData, &result);
+  return window.first(n * entry_bytes);
+}
+
 void read_node_table(Channel& result, ResultHeader& header) {
   records::begin_record(result, false);
-  for (std::int32_t i = 0; i < header.nodes(); ++i) {
+  const std::span<const std::byte> entries = whole_entries(result, header.nodes(), 16);
+  if (!entries.empty()) {
+    for (std::size_t at = 0; at < entries.size(); at += 16) {
+      header.node_a.push_back(records::decode_f64(entries.data() + at));
+      header.node_base.push_back(records::decode_f64(entries.data() + at + 8));
+    }
+    records::skip_in_window(result, entries.size());
+  }
+  for (std::int32_t i = static_cast<std::int32_t>(header.node_a.size()); i < header.nodes(); ++i) {
     double a = 0, base = 0;
     records::take_float64(result, false, a);
     records::take_float64(result, false, base);
@@ -37,8 +58,18 @@ void read_node_table(Channel& result, ResultHeader& header) {
 }
 
 void read_link_table(Channel& result, ResultHeader& header) {
+  constexpr std::size_t kEntryBytes = 4 * std::tuple_size_v<decltype(header.link_k)> + 16;
   records::begin_record(result, false);
-  for (std::int32_t j = 0; j < header.links(); ++j) {
+  const std::span<const std::byte> entries = whole_entries(result, header.links(), kEntryBytes);
+  if (!entries.empty()) {
+    for (std::size_t at = 0; at < entries.size(); at += kEntryBytes) {
+      for (std::size_t t = 0; t < header.link_k.size(); ++t)
+        header.link_k[t].push_back(records::decode_i32(entries.data() + at + 4 * t));
+    }
+    records::skip_in_window(result, entries.size());
+  }
+  for (std::int32_t j = static_cast<std::int32_t>(header.link_k[0].size()); j < header.links();
+       ++j) {
     for (auto& table : header.link_k) {
       std::int32_t k = 0;
       records::take_int32(result, false, k);

@@ -62,6 +62,39 @@ TEST(ReadResultHeader, FillsTablesOfAtLeast50000Entries) {
   EXPECT_EQ(h.link_k[4].size(), 50000u);
 }
 
+// The tables are the same whether their records come whole (decoded in one pass), in pieces cut
+// inside values (read value by value), or longer than their counts need.
+TEST(ReadResultHeader, GivesTheSameTablesWholeOrInPieces) {
+  testing_support::TempDir dir;
+  const int n = 4, m = 3;
+  std::string nodes, links;
+  for (int i = 1; i <= n; ++i) nodes += le64(0.5 * i) + le64(100.0 + i);
+  for (int j = 1; j <= m; ++j)
+    links += le32(j) + le32(-j) + le32(7 * j) + le32(8) + le32(9) + le64(1.0) + le64(2.0);
+  const std::string head = frame(title()) + frame(le32(n));
+  const std::string whole = head + frame(nodes) + frame(le32(m)) + frame(links);
+  const std::string pieces = head + frame_with(nodes.substr(0, 21), -21, 21) +
+                             frame(nodes.substr(21)) + frame(le32(m)) +
+                             frame_with(links.substr(0, 50), -50, -50) + frame(links.substr(50));
+  const std::string longer =
+      head + frame(nodes + "extra") + frame(le32(m)) + frame(links + std::string(36, 'x'));
+  const ResultHeader expected = [&] {
+    records::Channel c = result_over(whole);
+    return read_result_header(c);
+  }();
+  EXPECT_EQ(expected.node_a[3], 2.0);
+  EXPECT_EQ(expected.node_base[3], 104.0);
+  EXPECT_EQ(expected.link_k[2][2], 21);
+  for (const std::string* bytes : {&pieces, &longer}) {
+    records::Channel c = result_over(*bytes);
+    const ResultHeader h = read_result_header(c);
+    EXPECT_EQ(h.node_a, expected.node_a);
+    EXPECT_EQ(h.node_base, expected.node_base);
+    EXPECT_EQ(h.link_k, expected.link_k);
+    EXPECT_EQ(h.link_count, m);
+  }
+}
+
 TEST(ReadResultHeader, HandlesCountsOfEveryKind) {
   testing_support::TempDir dir;
   struct Case {
