@@ -184,18 +184,31 @@ inline std::uint32_t div100(std::uint32_t v) {
   return static_cast<std::uint32_t>((static_cast<std::uint64_t>(v) * 0x51EB851FULL) >> 37);
 }
 
-// The kCount digits of v (below 10^9), zero-padded, ending just before `end`: pairs taken with
-// multiplications only.
-template <int kCount>
-void put_fixed_digits(char* end, std::uint32_t v) {
-  for (int i = 0; i < kCount / 2; ++i) {
-    const std::uint32_t q = div100(v);
-    end -= 2;
-    std::memcpy(end, kDigitPairs + 2 * (v - 100 * q), 2);
-    v = q;
+// The leading digits of the two series fields with their point, four characters each: ".ddd"
+// for the time field's first three digits (below 1000), "d.d" and a spare byte for the value
+// field's first two (10 to 99).
+struct LeadingTexts {
+  char point_three_digits[1000][4];
+  char digit_point_digit[100][4];
+  constexpr LeadingTexts() : point_three_digits{}, digit_point_digit{} {
+    for (int v = 0; v < 1000; ++v) {
+      char* at = point_three_digits[v];
+      at[0] = '.';
+      at[1] = static_cast<char>('0' + v / 100);
+      at[2] = static_cast<char>('0' + v / 10 % 10);
+      at[3] = static_cast<char>('0' + v % 10);
+    }
+    for (int v = 0; v < 100; ++v) {
+      char* at = digit_point_digit[v];
+      at[0] = static_cast<char>('0' + v / 10);
+      at[1] = '.';
+      at[2] = static_cast<char>('0' + v % 10);
+      at[3] = ' ';
+    }
   }
-  if constexpr (kCount % 2 == 1) *--end = static_cast<char>('0' + v);
-}
+};
+
+constexpr LeadingTexts kLeadingTexts;
 
 // The four characters of every exponent part the common path can meet, so that the number of
 // its digits costs no branch.
@@ -223,15 +236,16 @@ struct ExponentTexts {
 
 constexpr ExponentTexts kExponentTexts;
 
-// A finite non-zero value in one of the series files' fields. False when the value needs the
-// exact path. The field is wide enough for a sign and a leading zero whatever the value, so
-// every character but the sign's has a fixed place.
+// A finite non-zero value in one of the series files' two fields, E16.7 ("  -0.DDDDDDDE+dd")
+// or 1PE14.5 ("  -D.DDDDDE+dd"). False when the value needs the exact path (zero, NaN and the
+// infinities included). The field is wide enough for a sign and a leading zero whatever the
+// value, so every character but the sign's has a fixed place.
 template <int kWidth, int kDigits, int kScale>
 [[gnu::always_inline]] inline bool write_common_field(char* field, double x) {
+  static_assert((kWidth == 16 && kDigits == 7 && kScale == 0) ||
+                (kWidth == 14 && kDigits == 5 && kScale == 1));
   constexpr int kCount = kDigits + kScale;
-  static_assert(kCount <= kFastMaxDigits && (kScale == 0 || kScale == 1));
   constexpr int kText = (kScale == 0 ? 2 : 1) + kCount + 4;  // "0.DDD" or "D.DDD", "E+dd"
-  static_assert(kWidth >= kText + 1 && kWidth <= 32);
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
   const std::uint64_t magnitude = bits & ~(1ULL << 63);
   constexpr std::uint64_t kInfinity = 0x7FF0000000000000ULL;
@@ -243,37 +257,23 @@ template <int kWidth, int kDigits, int kScale>
   static_assert(kExponentTextLimit > 330 && kMaxPower >= 324 + kFastMaxDigits);
   // Blanks first, then the text right to left, straight into the field.
   std::memcpy(field, "                                ", kWidth);
-  char* p = field + kWidth - 4;
-  std::memcpy(p, kExponentTexts.text[exponent + kExponentTextLimit], 4);
-  // The digits in two halves, the last four and the rest, so that the two chains of
-  // multiplications run side by side.
-  static_assert(kCount >= 5);
+  char* const exponent_part = field + kWidth - 4;
+  std::memcpy(exponent_part, kExponentTexts.text[exponent + kExponentTextLimit], 4);
+  // The leading digits with the point from one entry, stored first: the value field's spare byte
+  // falls on the first of the last four digits, which come from two pairs.
   const auto value = static_cast<std::uint32_t>(d.digits);
   const std::uint32_t high = value / 10000;
   const std::uint32_t low = value - high * 10000;
-  const std::uint32_t low_pair = div100(low);
-  std::memcpy(p - 2, kDigitPairs + 2 * (low - 100 * low_pair), 2);
-  std::memcpy(p - 4, kDigitPairs + 2 * low_pair, 2);
-  p -= 4;
+  char* const last_four = exponent_part - 4;
   if constexpr (kScale == 0) {
-    put_fixed_digits<kCount - 4>(p, high);
-    p -= kCount - 4;
-    p[-1] = '.';
-    p[-2] = '0';
-  } else if constexpr (kCount == 6) {
-    // The two leading digits from one pair, the point between them.
-    const char* pair = kDigitPairs + 2 * high;
-    p[-1] = pair[1];
-    p[-2] = '.';
-    p[-3] = pair[0];
+    std::memcpy(last_four - 4, kLeadingTexts.point_three_digits[high], 4);
+    last_four[-5] = '0';
   } else {
-    constexpr auto kRest = static_cast<std::uint32_t>(kPow10[kCount - 5]);
-    const std::uint32_t first = high / kRest;
-    put_fixed_digits<kCount - 5>(p, high - first * kRest);
-    p -= kCount - 5;
-    p[-1] = '.';
-    p[-2] = static_cast<char>('0' + first);
+    std::memcpy(last_four - 3, kLeadingTexts.digit_point_digit[high], 4);
   }
+  const std::uint32_t low_pair = div100(low);
+  std::memcpy(last_four, kDigitPairs + 2 * low_pair, 2);
+  std::memcpy(last_four + 2, kDigitPairs + 2 * (low - 100 * low_pair), 2);
   field[kWidth - kText - 1] = std::signbit(x) ? '-' : ' ';
   return true;
 }
