@@ -221,13 +221,15 @@ def formatter(args):
     if not os.path.exists(bench):
         print('\n== formatter: %s not built (Google Benchmark missing?)' % bench)
         return
-    out = subprocess.run([bench, '--benchmark_format=json', '--benchmark_min_time=0.5',
-                          '--benchmark_repetitions=3', '--benchmark_report_aggregates_only=true'],
+    # The repetitions of all benchmarks are run in a random order, so that a minute in which the
+    # machine runs slower (it wanders) spreads over all of them instead of spoiling one.
+    out = subprocess.run([bench, '--benchmark_format=json', '--benchmark_min_time=0.2',
+                          '--benchmark_repetitions=7', '--benchmark_enable_random_interleaving=true',
+                          '--benchmark_report_aggregates_only=true'],
                          capture_output=True, text=True, check=True).stdout
-    print('\n== formatter: ns per value (median of 3)')
-    for b in json.loads(out)['benchmarks']:
-        if b.get('aggregate_name') != 'median':
-            continue
+    print('\n== formatter: ns per value (median of 7, interleaved)')
+    medians = [b for b in json.loads(out)['benchmarks'] if b.get('aggregate_name') == 'median']
+    for b in sorted(medians, key=lambda b: b.get('family_index', 0)):
         name = b['run_name'].replace('BM_', '')
         ns = b['ns/value'] * 1e9  # the counter is kept in seconds per value
         print('  %-28s %6.2f ns' % (name, ns))
