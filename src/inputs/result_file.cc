@@ -121,9 +121,8 @@ void read_clusters(Channel& result, std::size_t stride, std::size_t offset,
 }
 
 // The two ways to the picks of a long record: in place, through the mapped file (only the
-// pages holding picks are touched), or by reads of the clusters around them.
+// pages holding picks are touched), or (the second way) by reads of the clusters around them.
 constexpr auto kInPlace = records::TimedChoice::kFirst;
-constexpr auto kByReads = records::TimedChoice::kSecond;
 
 // Copies the picked pairs of a record that comes whole: in place when its bytes are in memory;
 // otherwise in place or by reads, whichever `access` found quicker on this machine.
