@@ -44,13 +44,14 @@ void read_node_table(Channel& result, ResultHeader& header) {
       header.node_base.push_back(records::decode_f64(entries.data() + at + 8));
     }
     records::skip_in_window(result, entries.size());
-  }
-  for (std::int32_t i = static_cast<std::int32_t>(header.node_a.size()); i < header.nodes(); ++i) {
-    double a = 0, base = 0;
-    records::take_float64(result, false, a);
-    records::take_float64(result, false, base);
-    header.node_a.push_back(a);
-    header.node_base.push_back(base);
+  } else {
+    for (std::int32_t i = 0; i < header.nodes(); ++i) {
+      double a = 0, base = 0;
+      records::take_float64(result, false, a);
+      records::take_float64(result, false, base);
+      header.node_a.push_back(a);
+      header.node_base.push_back(base);
+    }
   }
   records::end_record(result, false);
   header.node_a.resize(static_cast<std::size_t>(header.node_capacity()));
@@ -67,17 +68,17 @@ void read_link_table(Channel& result, ResultHeader& header) {
         header.link_k[t].push_back(records::decode_i32(entries.data() + at + 4 * t));
     }
     records::skip_in_window(result, entries.size());
-  }
-  for (std::int32_t j = static_cast<std::int32_t>(header.link_k[0].size()); j < header.links();
-       ++j) {
-    for (auto& table : header.link_k) {
-      std::int32_t k = 0;
-      records::take_int32(result, false, k);
-      table.push_back(k);
+  } else {
+    for (std::int32_t j = 0; j < header.links(); ++j) {
+      for (auto& table : header.link_k) {
+        std::int32_t k = 0;
+        records::take_int32(result, false, k);
+        table.push_back(k);
+      }
+      double r = 0;
+      records::take_float64(result, false, r);
+      records::take_float64(result, false, r);
     }
-    double r = 0;
-    records::take_float64(result, false, r);
-    records::take_float64(result, false, r);
   }
   records::end_record(result, false);
   for (auto& table : header.link_k) table.resize(static_cast<std::size_t>(header.link_capacity()));
