@@ -2,7 +2,6 @@
 #include "driver/work_area.h"
 
 #include "records/failure.h"
-#include "records/platform.h"
 
 namespace driver {
 namespace {
@@ -61,9 +60,6 @@ WorkArea size_work_area(inputs::Limits& limits, const records::Channel& point_li
   WorkArea area;
   area.reals = allocate<double>(sizes.reals);
   area.real_count = sizes.reals;
-  // Long runs fill tables of hundreds of megabytes step by step.
-  records::platform::prefer_large_pages(area.reals.get(),
-                                        static_cast<std::size_t>(sizes.reals) * sizeof(double));
   area.integers = allocate<std::int32_t>(sizes.integers);
   area.integer_count = sizes.integers;
 

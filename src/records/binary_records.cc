@@ -93,7 +93,7 @@ ReadStatus fetch_or_fail(Channel& channel, bool end_allowed,
                          RecordAccess access = RecordAccess::kWhole) {
   if (fetch_piece(channel, access)) return ReadStatus::kReady;
   if (end_allowed) return ReadStatus::kEndOfFile;
-  raise_failure(kEndOfFile, &channel);
+  raise_record_failure(channel, kEndOfFile);
 }
 
 ReadStatus take_bytes(Channel& channel, bool end_allowed, std::byte* out, std::size_t count) {
@@ -106,7 +106,7 @@ ReadStatus take_bytes(Channel& channel, bool end_allowed, std::byte* out, std::s
     out += here;
     count -= here;
     if (count == 0) return ReadStatus::kReady;
-    if (!f.continued) raise_failure(kTooMuchData, &channel);
+    if (!f.continued) raise_record_failure(channel, kTooMuchData);
     if (fetch_or_fail(channel, end_allowed) == ReadStatus::kEndOfFile)
       return ReadStatus::kEndOfFile;
   }
@@ -168,7 +168,7 @@ namespace {
 void require_in_window(Channel& channel, std::uint64_t offset, std::size_t n) {
   const Framing& f = channel.framing;
   if (offset > f.window_end - f.window_begin || n > f.window_end - f.window_begin - offset)
-    raise_failure(kTooMuchData, &channel);
+    raise_record_failure(channel, kTooMuchData);
 }
 
 }  // namespace
@@ -194,6 +194,11 @@ const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::
   const Framing& f = channel.framing;
   if (f.in_memory) return channel.in.at_offset(f.window_begin + offset);
   return view_at(channel, f.window_begin + offset, n, dense);
+}
+
+void raise_record_failure(Channel& channel, int number) {
+  check_viewed(channel);
+  raise_failure(number, &channel);
 }
 
 void skip_in_window(Channel& channel, std::size_t count) {

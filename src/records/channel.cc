@@ -56,6 +56,55 @@ void grow_input(Channel& channel, std::size_t needed) {
   in.end = held;
 }
 
+// The input buffer stops pointing into the mapped window: the bytes it held through it are
+// dropped, and read again from where they start if they are asked for.
+void leave_window(InputBuffer& in) {
+  if (in.mapped == nullptr) return;
+  in.end_offset = in.begin_offset();
+  in.mapped = nullptr;
+  in.begin = in.end = 0;
+}
+
+// The way of the refill about to be made; the refill before it is timed over the bytes
+// consumed since. A file whose long records are mostly skipped is read in small pieces.
+TimedChoice::Way next_refill_way(Channel& channel) {
+  RefillChoice& r = channel.refills;
+  if (channel.sparse) return RefillChoice::kReads;
+  if (channel.window.refused) r.ways.rule_out(RefillChoice::kInPlace);
+  if (!r.ways.settled()) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point now = Clock::now();
+    const std::uint64_t at = channel.in.begin_offset();
+    if (r.timing && at > r.since_offset) {
+      // Per MiB consumed: the ways refill different amounts at a time.
+      const auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(now - r.since);
+      r.ways.note(r.last, std::chrono::nanoseconds(took.count() * (std::int64_t{1} << 20) /
+                                                   static_cast<std::int64_t>(at - r.since_offset)));
+    }
+    r.timing = true;
+    r.since = now;
+    r.since_offset = at;
+  }
+  r.last = r.ways.way();
+  return r.last;
+}
+
+// Points the input buffer into a window mapped from its first held byte, up to `target` at
+// least (within the file's size); false where the file cannot be mapped.
+bool fill_in_place(Channel& channel, std::uint64_t target) {
+  InputBuffer& in = channel.in;
+  leave_window(in);
+  const std::uint64_t from = in.begin_offset();
+  if (view_at(channel, from, static_cast<std::size_t>(target - from), true) == nullptr)
+    return false;
+  const platform::FileView& view = channel.window.view;
+  in.mapped = view.data;
+  in.begin = static_cast<std::size_t>(from - view.offset);
+  in.end = view.size;
+  in.end_offset = view.offset + view.size;
+  return true;
+}
+
 }  // namespace
 
 void OutputBuffer::reserve(std::size_t needed) {
@@ -130,6 +179,10 @@ void fill_to(Channel& channel, std::uint64_t target) {
       if (in.end_offset >= target) return;
     }
   }
+  if (channel.regular_file && next_refill_way(channel) == RefillChoice::kInPlace &&
+      fill_in_place(channel, target))
+    return;
+  leave_window(in);
   const std::uint64_t needed = target - in.begin_offset();
   if (needed > SIZE_MAX / 2) raise_failure(kNoBufferMemory, &channel);
   grow_input(channel, static_cast<std::size_t>(needed));
@@ -169,6 +222,7 @@ bool read_once(Channel& channel, std::size_t limit) {
 void skip_to(Channel& channel, std::uint64_t offset) {
   InputBuffer& in = channel.in;
   if (offset >= in.end_offset) {
+    in.mapped = nullptr;
     in.begin = in.end = 0;
     in.end_offset = offset;
   } else if (offset > in.begin_offset()) {
@@ -225,6 +279,7 @@ const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, 
     if (facts.regular) size = channel.framing.known_size = facts.size;
     if (offset > size || n > size - offset) return nullptr;
   }
+  leave_window(channel.in);
   platform::unmap_view(view);
   const std::uint64_t start = offset - offset % platform::kViewAlignment;
   const std::uint64_t end = std::min(size, std::max(offset + n, start + kViewWindow));
@@ -238,6 +293,7 @@ const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, 
 }
 
 void release_view(Channel& channel) {
+  leave_window(channel.in);
   platform::unmap_view(channel.window.view);
 }
 

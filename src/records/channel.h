@@ -2,6 +2,7 @@
 // failure reports show), its system handle, and the buffers of whatever reads or writes it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "records/platform.h"
+#include "records/timed_choice.h"
 
 namespace records {
 
@@ -26,19 +28,36 @@ inline constexpr int kWorkListChannel = 98;
 inline constexpr int kConsoleOutputChannel = -1;
 inline constexpr int kConsoleInputChannel = -4;
 
-// Bytes read from the file: data_[begin_, end_) holds the file's bytes up to end_offset_.
+// Bytes read from the file: bytes()[begin, end) holds the file's bytes up to end_offset. They
+// are the buffer's own (`data`), or those of a mapped window of the file when `mapped` is set.
 struct InputBuffer {
   std::unique_ptr<std::byte[]> data;
   std::size_t capacity = 0;
+  const std::byte* mapped = nullptr;
   std::size_t begin = 0;
   std::size_t end = 0;
-  std::uint64_t end_offset = 0;  // file offset of data[end]
+  std::uint64_t end_offset = 0;  // file offset of bytes()[end]
   bool at_end = false;           // the last read delivered nothing
 
+  const std::byte* bytes() const { return mapped != nullptr ? mapped : data.get(); }
   std::uint64_t begin_offset() const { return end_offset - (end - begin); }
   const std::byte* at_offset(std::uint64_t offset) const {
-    return data.get() + end - static_cast<std::size_t>(end_offset - offset);
+    return bytes() + end - static_cast<std::size_t>(end_offset - offset);
   }
+};
+
+// How the input buffer of a regular file is refilled: by reads into the buffer, or by pointing
+// it into a mapped window of the file, which saves the copy but pays a page fault wherever the
+// window is first touched. Which is quicker depends on the machine, so the refills alternate
+// and each way is timed over the bytes consumed until the next refill.
+struct RefillChoice {
+  static constexpr TimedChoice::Way kReads = TimedChoice::kFirst;
+  static constexpr TimedChoice::Way kInPlace = TimedChoice::kSecond;
+  TimedChoice ways;
+  TimedChoice::Way last = kReads;
+  std::chrono::steady_clock::time_point since;
+  std::uint64_t since_offset = 0;
+  bool timing = false;
 };
 
 // The read-ahead of the record framing. Which cut records count as the end of the file and which
@@ -108,8 +127,8 @@ class Ownership {
 
 class SplitReads;
 
-// The part of a file mapped for reading long records in place (see view_at). A move hands the
-// view over, so that exactly one channel unmaps it.
+// The part of a file mapped for reading records in place (see view_at and RefillChoice). A move
+// hands the view over, so that exactly one channel unmaps it.
 struct MappedWindow {
   MappedWindow() = default;
   MappedWindow(const MappedWindow&) = delete;
@@ -146,6 +165,7 @@ struct Channel {
   bool unicode_console = false;
 
   InputBuffer in;
+  RefillChoice refills;
   Framing framing;
   // When set, every text line read is appended here, as read (the point-list checker shows the
   // user which line each value came from).
@@ -179,7 +199,8 @@ std::string resolve_name(std::string_view name);
 
 // Makes the file's bytes up to `target` (a file offset) readable from the input buffer, as far
 // as the file holds them; growing or refilling the buffer as needed. Never allocates beyond what
-// a regular file holds. A refused read ends the run with the read failure.
+// a regular file holds. A refused read ends the run with the read failure. Pointers into the
+// buffer are valid until the next call.
 void fill_to(Channel& channel, std::uint64_t target);
 
 // One read of up to `limit` bytes into the input buffer, whatever the source has ready; false at
@@ -203,7 +224,8 @@ inline constexpr std::size_t kViewWindow = std::size_t{8} << 20;
 // `dense`: the reader will touch most of the pages, front to back (the disk is then read ahead).
 const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, bool dense);
 void check_viewed(Channel& channel);
-// Lets the window go (its pages no longer count as the process's memory).
+// Lets the window go (its pages no longer count as the process's memory); bytes the input
+// buffer held through it are read again if they are asked for.
 void release_view(Channel& channel);
 
 // For as long as it lives, reads of at least kSplitReadMin bytes at an offset on `channel` are

@@ -98,10 +98,10 @@ void install_event_handler(EventHandler handler);
 // Ends the process at once, with nothing flushed or run at exit.
 [[noreturn]] void end_process(int status);
 
-// Asks the system to back a large zeroed block with large pages where it can, so that filling
-// it takes a few page faults rather than one per 4 KiB. Only a hint: nothing changes for the
+// Asks the system to back the whole pages of a zeroed block with large pages where it can (a
+// page fault per 2 MiB rather than per 4 KiB), or never to. Only a hint: nothing changes for the
 // caller, and where the system has no such thing it does nothing.
-void prefer_large_pages(void* block, std::size_t bytes);
+void prefer_large_pages(void* block, std::size_t bytes, bool large);
 
 // Whether populate_pages does anything here.
 bool can_populate_pages();

@@ -250,18 +250,20 @@ void end_process(int status) {
   ::_exit(status);
 }
 
-void prefer_large_pages(void* block, std::size_t bytes) {
-#ifdef MADV_HUGEPAGE
+void prefer_large_pages(void* block, std::size_t bytes, bool large) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
   // The whole pages inside the block (a large calloc block is a mapping of its own).
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t misalign = reinterpret_cast<std::uintptr_t>(block) % page;
   const std::size_t skip = misalign == 0 ? 0 : page - misalign;
   if (bytes <= skip) return;
   const std::size_t length = (bytes - skip) / page * page;
-  if (length > 0) madvise(static_cast<char*>(block) + skip, length, MADV_HUGEPAGE);
+  if (length > 0)
+    madvise(static_cast<char*>(block) + skip, length, large ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
 #else
   (void)block;
   (void)bytes;
+  (void)large;
 #endif
 }
 

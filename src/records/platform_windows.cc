@@ -344,7 +344,7 @@ void end_process(int status) {
   ExitProcess(static_cast<UINT>(status));
 }
 
-void prefer_large_pages(void*, std::size_t) {
+void prefer_large_pages(void*, std::size_t, bool) {
   // Large pages need a privilege that console users do not hold: the hint has no counterpart.
 }
 

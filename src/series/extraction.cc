@@ -2,14 +2,19 @@
 #include "series/extraction.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "records/channel.h"
 #include "records/platform.h"
+#include "records/timed_choice.h"
 #include "series/series_file.h"
 
 namespace series {
@@ -48,6 +53,10 @@ std::span<const std::int32_t> first(std::span<const std::int32_t> list, std::int
 // first stores: in long runs, most of the loop's time. A helper on the second core makes the
 // pages of the next steps' columns present a little ahead of the loop, never more than 8 MiB
 // ahead, so that the pages it fills are the ones the loop is about to use.
+// Whether small or large pages fill quicker depends on the machine and on where its free memory
+// comes from: on one virtual machine a large page cost 5 ms when the host had just taken it
+// back and 0.25 ms otherwise, against 0.6 ms for its 512 small pages. So the first batches
+// alternate between the two, timed, and the quicker is kept for the rest.
 class PageFiller {
  public:
   explicit PageFiller(SeriesTables& tables) : tables_(tables) {
@@ -56,8 +65,10 @@ class PageFiller {
     if (!records::platform::can_populate_pages() || l.steps <= 0 ||
         step_bytes * at(l.steps) < kMinBytes)
       return;
-    // Batches of about 1 MiB, at most 8 MiB ahead of the loop, whatever the width of a step.
-    batch_ = static_cast<std::int32_t>(std::clamp<std::size_t>((1 << 20) / step_bytes, 1, 256));
+    // Batches of about 4 MiB, which hold whole large pages of the widest table, at most 8 MiB
+    // ahead of the loop, whatever the width of a step.
+    batch_ =
+        static_cast<std::int32_t>(std::clamp<std::size_t>(kBatchBytes / step_bytes, 1, 1 << 20));
     ahead_ = std::max(2 * batch_, static_cast<std::int32_t>(std::min<std::size_t>(
                                       (std::size_t{8} << 20) / step_bytes, 1 << 20)));
     try {
@@ -84,10 +95,14 @@ class PageFiller {
 
  private:
   static constexpr std::size_t kMinBytes = std::size_t{16} << 20;
+  static constexpr std::size_t kBatchBytes = std::size_t{4} << 20;
   static constexpr std::int32_t kDone = INT32_MAX;
+  static constexpr records::TimedChoice::Way kLargePages = records::TimedChoice::kSecond;
 
   void fill() {
     const inputs::Limits& l = tables_.limits;
+    // How the pages of steps not filled yet were advised, once the choice is made.
+    std::optional<records::TimedChoice::Way> rest_advised;
     for (std::int32_t first = 0; first < l.steps; first += batch_) {
       std::int32_t seen = progress_.load();
       while (seen != kDone && first >= seen + ahead_) {
@@ -96,25 +111,60 @@ class PageFiller {
       }
       if (seen == kDone) return;
       const std::int32_t end = first + std::min(batch_, l.steps - first);
-      populate(tables_.time, 1, first, end);
-      populate(tables_.p, at(l.p), first, end);
-      populate(tables_.h, at(l.h), first, end);
-      populate(tables_.q, at(l.q), first, end);
-      populate(tables_.v, 2 * at(l.v), first, end);
+      const records::TimedChoice::Way way = page_sizes_.way();
+      if (!page_sizes_.settled() || rest_advised != way) {
+        for_each_range(first, page_sizes_.settled() ? l.steps : end,
+                       [&](double* block, std::size_t bytes) {
+                         records::platform::prefer_large_pages(block, bytes, way == kLargePages);
+                       });
+        if (page_sizes_.settled()) rest_advised = way;
+      }
+      const auto start = std::chrono::steady_clock::now();
+      for_each_range(first, end, records::platform::populate_pages);
+      note(way, std::chrono::steady_clock::now() - start);
     }
   }
 
-  static void populate(std::span<double> table, std::size_t per_step, std::int32_t first,
-                       std::int32_t end) {
-    if (per_step == 0) return;
-    records::platform::populate_pages(table.data() + per_step * at(first),
-                                      per_step * at(end - first) * sizeof(double));
+  // Large pages can turn dear in the middle of a run, once the free memory the system had at
+  // hand is used up: then small pages are taken for the rest, after three batches in a row of
+  // more than twice their time.
+  void note(records::TimedChoice::Way way, std::chrono::steady_clock::duration took) {
+    if (!page_sizes_.settled()) {
+      if (way != kLargePages && small_count_ < small_times_.size())
+        small_times_[small_count_++] = took;
+      page_sizes_.note(way, took);
+      return;
+    }
+    if (way != kLargePages || small_count_ == 0) return;
+    const auto small_times = std::span(small_times_).first(small_count_);
+    std::ranges::nth_element(small_times, small_times.begin() + small_count_ / 2);
+    const auto small = small_times[small_count_ / 2];
+    slow_batches_ = took > 2 * small ? slow_batches_ + 1 : 0;
+    if (slow_batches_ == 3) page_sizes_.rule_out(kLargePages);
+  }
+
+  // Calls `job` with each table's part that holds steps [first, end).
+  template <typename Job>
+  void for_each_range(std::int32_t first, std::int32_t end, Job job) {
+    const inputs::Limits& l = tables_.limits;
+    const std::pair<std::span<double>, std::size_t> tables[] = {{tables_.time, 1},
+                                                                {tables_.p, at(l.p)},
+                                                                {tables_.h, at(l.h)},
+                                                                {tables_.q, at(l.q)},
+                                                                {tables_.v, 2 * at(l.v)}};
+    for (const auto& [table, per_step] : tables)
+      if (per_step > 0)
+        job(table.data() + per_step * at(first), per_step * at(end - first) * sizeof(double));
   }
 
   SeriesTables& tables_;
   std::int32_t batch_ = 1;
   std::int32_t ahead_ = 2;
   std::atomic<std::int32_t> progress_{0};
+  records::TimedChoice page_sizes_;
+  std::array<std::chrono::steady_clock::duration, 8> small_times_{};
+  std::size_t small_count_ = 0;
+  int slow_batches_ = 0;
   std::thread helper_;
 };
 
@@ -139,6 +189,8 @@ std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& h
     ++stored;
     filler.advance(stored);
   }
+  // Values read through a window of a file cut since then are not stored as if they were read.
+  records::check_viewed(result);
   // The file's pages are not needed while the series files are written.
   records::release_view(result);
   return stored;
