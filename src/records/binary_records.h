@@ -56,7 +56,8 @@ void skip_in_window(Channel& channel, std::size_t count);
 
 // Ends the run with failure `number`, found in the file's bytes; or with the read failure 39
 // when they came through a mapped window of a file that another program cut since (the bytes
-// past its new end then read as zeros, and zeros are no evidence of a damaged file).
+// past its new end then read as zeros, and zeros are no evidence of a damaged file): a read
+// would have found the end of the file there.
 [[noreturn]] void raise_record_failure(Channel& channel, int number);
 
 // Little-endian decoding, whatever machine reads it.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -273,6 +275,71 @@ TEST(BeginRecord, ReadsAFileLongerThanTheReadBufferWhole) {
     ASSERT_EQ(std::string(tail, 4), std::string(4, static_cast<char>('a' + i % 26)));
   }
   EXPECT_EQ(begin_record(c, true), ReadStatus::kEndOfFile);
+}
+
+// The read-ahead of a regular file is refilled by reads into the buffer or by pointing it into a
+// mapped window: the records read are the same whichever way each refill took, including long
+// records left on disk, which turn the rest of the file into small reads.
+TEST(BeginRecord, ReadsTheSameWhicheverWayTheReadAheadIsRefilled) {
+  testing_support::TempDir dir;
+  // 24 MB of records of 2 to 40 kB (several windows and many read-ahead chunks), then records of
+  // 100 kB read on demand, then short ones again.
+  std::string bytes;
+  std::vector<std::int32_t> sizes;
+  for (int i = 0; i < 1200; ++i) sizes.push_back(2000 + (i * 7919) % 38000);
+  for (int i = 0; i < 3; ++i) sizes.push_back(100000);
+  for (int i = 0; i < 50; ++i) sizes.push_back(12 + i);
+  for (std::size_t i = 0; i < sizes.size(); ++i)
+    bytes +=
+        frame(le32(static_cast<std::int32_t>(i)) +
+              std::string(static_cast<std::size_t>(sizes[i]) - 8, static_cast<char>('a' + i % 26)) +
+              le32(-static_cast<std::int32_t>(i)));
+  struct Case {
+    const char* what;
+    std::optional<TimedChoice::Way> ruled_out;
+  } cases[] = {{"reads only", RefillChoice::kInPlace},
+               {"in place only", RefillChoice::kReads},
+               {"alternating while timed", std::nullopt}};
+  for (const Case& way : cases) {
+    Channel c = binary(bytes);
+    if (way.ruled_out) c.refills.ways.rule_out(*way.ruled_out);
+    bool went_in_place = false;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      const RecordAccess access =
+          sizes[i] >= 100000 ? RecordAccess::kOnDemand : RecordAccess::kWhole;
+      ASSERT_EQ(begin_record(c, false, access), ReadStatus::kReady) << way.what << " " << i;
+      went_in_place |= c.in.mapped != nullptr;
+      std::int32_t first = -1, last = 1;
+      take_int32(c, false, first);
+      skip_in_window(c, static_cast<std::size_t>(sizes[i]) - 8);
+      take_int32(c, false, last);
+      end_record(c, false);
+      ASSERT_EQ(first, static_cast<std::int32_t>(i)) << way.what;
+      ASSERT_EQ(last, -static_cast<std::int32_t>(i)) << way.what;
+    }
+    EXPECT_EQ(begin_record(c, true), ReadStatus::kEndOfFile) << way.what;
+    EXPECT_EQ(failure_of([&] { check_viewed(c); }), 0) << way.what;
+    if (way.ruled_out == RefillChoice::kInPlace) EXPECT_FALSE(went_in_place);
+    if (way.ruled_out == RefillChoice::kReads && !c.window.refused) EXPECT_TRUE(went_in_place);
+  }
+}
+
+// Another program cuts the file while the read-ahead points into a mapped window: the records
+// behind the cut read as zeros there, which would look like a record too short (67); the run
+// ends with the read failure that reads would have met.
+TEST(BeginRecord, AFileCutUnderTheWindowIsAReadFailure) {
+  testing_support::TempDir dir;
+  std::string bytes;
+  for (int i = 0; i < 100; ++i) bytes += frame(le32(i) + std::string(4000, 'r'));
+  Channel c = binary(bytes);
+  c.refills.ways.rule_out(RefillChoice::kReads);
+  EXPECT_EQ(read_int_record(c), 0);
+  if (c.in.mapped == nullptr) GTEST_SKIP() << "no views of files on this system";
+  std::filesystem::resize_file("input.bin", 50000);
+  EXPECT_EQ(failure_of([&] {
+              for (int i = 1; i < 100; ++i) read_int_record(c);
+            }),
+            kReadError);
 }
 
 // A pipe delivers what its writer has written so far: each refill is one read, so a record that
