@@ -285,10 +285,11 @@ TEST(BeginRecord, ReadsTheSameWhicheverWayTheReadAheadIsRefilled) {
   // 24 MB of records of 2 to 40 kB (several windows and many read-ahead chunks), then records of
   // 100 kB read on demand, then short ones again.
   std::string bytes;
-  std::vector<std::int32_t> sizes;
-  for (int i = 0; i < 1200; ++i) sizes.push_back(2000 + (i * 7919) % 38000);
-  for (int i = 0; i < 3; ++i) sizes.push_back(100000);
-  for (int i = 0; i < 50; ++i) sizes.push_back(12 + i);
+  std::vector<std::int32_t> sizes(1200 + 3 + 50);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const auto n = static_cast<std::int32_t>(i);
+    sizes[i] = i < 1200 ? 2000 + (n * 7919) % 38000 : i < 1203 ? 100000 : 12 + n - 1203;
+  }
   for (std::size_t i = 0; i < sizes.size(); ++i)
     bytes +=
         frame(le32(static_cast<std::int32_t>(i)) +
