@@ -320,8 +320,11 @@ TEST(BeginRecord, ReadsTheSameWhicheverWayTheReadAheadIsRefilled) {
     }
     EXPECT_EQ(begin_record(c, true), ReadStatus::kEndOfFile) << way.what;
     EXPECT_EQ(failure_of([&] { check_viewed(c); }), 0) << way.what;
-    if (way.ruled_out == RefillChoice::kInPlace) EXPECT_FALSE(went_in_place);
-    if (way.ruled_out == RefillChoice::kReads && !c.window.refused) EXPECT_TRUE(went_in_place);
+    if (way.ruled_out == RefillChoice::kInPlace) {
+      EXPECT_FALSE(went_in_place);
+    } else if (way.ruled_out == RefillChoice::kReads && !c.window.refused) {
+      EXPECT_TRUE(went_in_place);
+    }
   }
 }
 
