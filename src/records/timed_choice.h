@@ -24,18 +24,24 @@ class TimedChoice {
     return settled_ ? chosen_ : (taken_[kFirst] <= taken_[kSecond] ? kFirst : kSecond);
   }
   bool settled() const { return settled_; }
-  // Records how long a job took the way it was told to take.
+  // Records how long a job took the way it was told to take; no longer weighed once settled.
   void note(Way way, std::chrono::nanoseconds took);
+  // After the choice, for jobs whose cost can change in the middle of a run (memory the system
+  // hands out stops being at hand): three jobs in a row of the kept way, each more than twice as
+  // slow as the other way's median, give the kept way up for the other, for good.
+  void note_kept(std::chrono::nanoseconds took);
   // The way cannot be taken here (the system refuses it): the other is kept.
   void rule_out(Way way);
 
  private:
-  void settle(Way way);
+  void settle(Way way, std::int64_t other_median = 0);
 
   std::array<std::array<std::int64_t, kTrials>, 2> samples_{};
   std::array<int, 2> taken_{};
   bool settled_ = false;
   Way chosen_ = kFirst;
+  std::int64_t other_median_ = 0;  // 0: nothing to compare with (ruled out, or given up once)
+  int slow_in_a_row_ = 0;
 };
 
 }  // namespace records

@@ -83,5 +83,42 @@ TEST(TimedChoice, AWayRuledOutLeavesTheOther) {
   }
 }
 
+// Once settled, jobs of the kept way are weighed against the other way's median: three in a row
+// at more than twice it give the kept way up, for good.
+TEST(TimedChoice, AKeptWayThatTurnsSlowIsGivenUp) {
+  struct Case {
+    const char* what;
+    std::vector<long> kept_times;  // after the choice of the first way (10 against 20)
+    bool given_up;
+  } cases[] = {
+      {"as quick as in the trials", {10, 10, 10, 10}, false},
+      {"slower, not twice the other", {39, 40, 40, 40, 40}, false},
+      {"two slow jobs, then a quick one", {50, 50, 10, 50, 50, 10}, false},
+      {"three slow jobs in a row", {10, 50, 50, 50}, true},
+  };
+  for (const Case& c : cases) {
+    TimedChoice choice;
+    while (!choice.settled()) {
+      const TimedChoice::Way way = choice.way();
+      choice.note(way, nanoseconds(way == TimedChoice::kFirst ? 10 : 20));
+    }
+    ASSERT_EQ(choice.way(), TimedChoice::kFirst) << c.what;
+    for (const long t : c.kept_times) choice.note_kept(nanoseconds(t));
+    EXPECT_EQ(choice.way(), c.given_up ? TimedChoice::kSecond : TimedChoice::kFirst) << c.what;
+    if (c.given_up) {
+      // The way taken instead is kept whatever it costs from then on.
+      for (int i = 0; i < 5; ++i) choice.note_kept(nanoseconds(1000));
+      EXPECT_EQ(choice.way(), TimedChoice::kSecond) << c.what;
+    }
+  }
+}
+
+TEST(TimedChoice, AWayRuledOutIsNeverGivenUp) {
+  TimedChoice choice;
+  choice.rule_out(TimedChoice::kFirst);
+  for (int i = 0; i < 5; ++i) choice.note_kept(nanoseconds(1000000));
+  EXPECT_EQ(choice.way(), TimedChoice::kSecond);
+}
+
 }  // namespace
 }  // namespace records

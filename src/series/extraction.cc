@@ -2,7 +2,6 @@
 #include "series/extraction.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -10,6 +9,7 @@
 #include <span>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "records/channel.h"
@@ -56,7 +56,7 @@ std::span<const std::int32_t> first(std::span<const std::int32_t> list, std::int
 // Whether small or large pages fill quicker depends on the machine and on where its free memory
 // comes from: on one virtual machine a large page cost 5 ms when the host had just taken it
 // back and 0.25 ms otherwise, against 0.6 ms for its 512 small pages. So the first batches
-// alternate between the two, timed, and the quicker is kept for the rest.
+// alternate between the two, timed, and the quicker is kept, unless it turns slow.
 class PageFiller {
  public:
   explicit PageFiller(SeriesTables& tables) : tables_(tables) {
@@ -125,22 +125,13 @@ class PageFiller {
     }
   }
 
-  // Large pages can turn dear in the middle of a run, once the free memory the system had at
-  // hand is used up: then small pages are taken for the rest, after three batches in a row of
-  // more than twice their time.
+  // Large pages can turn dear in the middle of a run, once the free memory the system had at hand
+  // is used up: then small pages are taken for the rest.
   void note(records::TimedChoice::Way way, std::chrono::steady_clock::duration took) {
-    if (!page_sizes_.settled()) {
-      if (way != kLargePages && small_count_ < small_times_.size())
-        small_times_[small_count_++] = took;
+    if (page_sizes_.settled())
+      page_sizes_.note_kept(took);
+    else
       page_sizes_.note(way, took);
-      return;
-    }
-    if (way != kLargePages || small_count_ == 0) return;
-    const auto small_times = std::span(small_times_).first(small_count_);
-    std::ranges::nth_element(small_times, small_times.begin() + small_count_ / 2);
-    const auto small = small_times[small_count_ / 2];
-    slow_batches_ = took > 2 * small ? slow_batches_ + 1 : 0;
-    if (slow_batches_ == 3) page_sizes_.rule_out(kLargePages);
   }
 
   // Calls `job` with each table's part that holds steps [first, end).
@@ -162,9 +153,6 @@ class PageFiller {
   std::int32_t ahead_ = 2;
   std::atomic<std::int32_t> progress_{0};
   records::TimedChoice page_sizes_;
-  std::array<std::chrono::steady_clock::duration, 8> small_times_{};
-  std::size_t small_count_ = 0;
-  int slow_batches_ = 0;
   std::thread helper_;
 };
 
