@@ -103,9 +103,8 @@ void decode_picks(const std::byte* data, std::size_t base, std::size_t stride, s
     const std::byte* entry = data + stride * static_cast<std::size_t>(pick) + offset - base;
     // Made from an integer, not by pointer arithmetic: the address may lie past the record's
     // bytes, and only the prefetch, which never faults, sees it.
-    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-    __builtin_prefetch(
-        reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(entry) + kPrefetchAhead));
+    const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(entry) + kPrefetchAhead;
+    __builtin_prefetch(reinterpret_cast<const void*>(ahead));  // NOLINT(performance-no-int-to-ptr)
     first[static_cast<std::size_t>(pick)] = records::decode_f64(entry);
     second[static_cast<std::size_t>(pick)] = records::decode_f64(entry + 8);
   }
