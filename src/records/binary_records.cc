@@ -198,11 +198,6 @@ const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::
 
 void raise_record_failure(Channel& channel, int number) {
   check_viewed(channel);
-  // The bytes of a cut file's last page past its new end read as zeros without a fault.
-  if (channel.in.mapped != nullptr) {
-    const platform::FileFacts facts = platform::file_facts(channel.handle);
-    if (facts.regular && facts.size < channel.in.end_offset) raise_failure(kReadError, &channel);
-  }
   raise_failure(number, &channel);
 }
 

@@ -54,10 +54,10 @@ const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::
 // Marks `count` bytes of the window as taken.
 void skip_in_window(Channel& channel, std::size_t count);
 
-// Ends the run with failure `number`, found in the file's bytes; or with the read failure 39
-// when they came through a mapped window of a file that another program cut since (the bytes
-// past its new end then read as zeros, and zeros are no evidence of a damaged file): a read
-// would have found the end of the file there.
+// Ends the run with failure `number`, found in the file's bytes; or, when check_viewed finds
+// that they came through a mapped window of a file that another program cut since (the bytes
+// past its new end then read as zeros, and zeros are no evidence of a damaged file), with the
+// read failure 39 that a read would have met there.
 [[noreturn]] void raise_record_failure(Channel& channel, int number);
 
 // Little-endian decoding, whatever machine reads it.

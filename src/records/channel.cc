@@ -300,6 +300,12 @@ void release_view(Channel& channel) {
 void check_viewed(Channel& channel) {
   if (channel.window.view.data != nullptr && platform::view_cut())
     raise_failure(kReadError, &channel);
+  // The bytes of a cut file's last page past its new end read as zeros without a fault. The size
+  // is asked only while the read-ahead is in a window: once per window, and at the end.
+  if (channel.in.mapped != nullptr) {
+    const platform::FileFacts facts = platform::file_facts(channel.handle);
+    if (facts.regular && facts.size < channel.in.end_offset) raise_failure(kReadError, &channel);
+  }
 }
 
 namespace {
