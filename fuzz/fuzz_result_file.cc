@@ -1,8 +1,12 @@
-// Arbitrary bytes read as a result file: the header, then the step loop into a small work area.
-// A failure report is a normal outcome; a crash, a sanitizer report, a hang or a large
-// allocation is a bug.
+// Arbitrary bytes read as a result file: the header, then the step loop into a small work area,
+// once with the helper that stores the last steps and once without. A failure report is a normal
+// outcome; a crash, a sanitizer report, a hang, a large allocation, or the two loops storing
+// different values or ending differently is a bug.
 #include <cstdint>
-#include <string>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "driver/work_area.h"
@@ -12,7 +16,16 @@
 #include "series/extraction.h"
 #include "testing/test_files.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+struct Outcome {
+  int failure = 0;
+  std::int32_t stored = 0;
+  std::vector<double> values;
+};
+
+Outcome run_loop(const std::uint8_t* data, std::size_t size, const series::TailOptions& tail) {
+  Outcome out;
   try {
     records::Channel result = testing_support::channel_over_fuzz_input(
         data, size, records::ChannelKind::kBinary, records::kResultChannel);
@@ -33,8 +46,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     t.v_list[0] = m;
     t.v_list[1] = 1;
     const inputs::PointCounts counts{3, 2, 2, 2};
-    series::store_steps(result, header, counts, t);
-  } catch (const records::Failure&) {
+    out.stored = series::store_steps(result, header, counts, t, tail);
+    // Steps not stored hold whatever the helper left there: only the stored ones count.
+    const std::size_t s = static_cast<std::size_t>(out.stored);
+    for (const auto& [table, per_step] :
+         {std::pair{t.time, 1}, {t.h, 3}, {t.p, 2}, {t.q, 2}, {t.v, 4}})
+      out.values.insert(out.values.end(), table.begin(),
+                        table.begin() + static_cast<std::ptrdiff_t>(s * per_step));
+  } catch (const records::Failure& failure) {
+    out.failure = failure.number();
+    out.stored = 0;
+    out.values.clear();
   }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const Outcome helped = run_loop(data, size, series::TailOptions{0, 1});
+  const Outcome alone = run_loop(data, size, series::TailOptions{UINT64_MAX, 0});
+  // NaN values compare unequal to themselves: compare the bits.
+  if (helped.failure != alone.failure || helped.stored != alone.stored ||
+      helped.values.size() != alone.values.size() ||
+      (!helped.values.empty() && std::memcmp(helped.values.data(), alone.values.data(),
+                                             helped.values.size() * sizeof(double)) != 0))
+    std::abort();
   return 0;
 }

@@ -247,4 +247,26 @@ bool read_step_block(Channel& result, std::int32_t nodes, std::int32_t links,
   return true;
 }
 
+std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links) {
+  const std::uint64_t node_bytes = 20 * static_cast<std::uint64_t>(std::max(nodes, 0));
+  const std::uint64_t link_bytes = 16 * static_cast<std::uint64_t>(std::max(links, 0));
+  constexpr std::uint64_t kLongest = INT32_MAX;
+  if (node_bytes > kLongest || link_bytes > kLongest) return std::nullopt;
+  return PlainBlock{
+      {12, static_cast<std::uint32_t>(node_bytes), static_cast<std::uint32_t>(link_bytes)}};
+}
+
+bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBuffers& buffers) {
+  const std::byte* record = block;
+  for (const std::uint32_t length : layout.lengths) {
+    if (records::decode_u32(record) != length) return false;
+    record += 8 + std::size_t{length};
+  }
+  buffers.time = records::decode_f64(block + 8);
+  const std::byte* nodes = block + 8 + layout.lengths[0] + 4;
+  decode_picks(nodes, 0, 20, 4, buffers.node_picks, buffers.p, buffers.q);
+  decode_picks(nodes + layout.lengths[1] + 8, 0, 16, 0, buffers.link_picks, buffers.va, buffers.vb);
+  return true;
+}
+
 }  // namespace inputs

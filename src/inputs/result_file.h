@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -56,5 +57,19 @@ void prepare_step_buffers(StepBuffers& buffers, const ResultHeader& header,
 // Reads one step block; false when the file ends where a step head would start.
 bool read_step_block(records::Channel& result, std::int32_t nodes, std::int32_t links,
                      StepBuffers& buffers);
+
+// A step block as a simulation writes it: each record of one piece, exactly as long as its
+// values.
+struct PlainBlock {
+  std::array<std::uint32_t, 3> lengths{};  // step head, node step, link step
+  std::uint64_t bytes() const { return 24 + std::uint64_t{lengths[0]} + lengths[1] + lengths[2]; }
+};
+// None when a record of N nodes or M links is too long for a marker.
+std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links);
+
+// Decodes a step block from its bytes (markers included) into `buffers` as read_step_block would
+// when its records' markers are those of `layout`; false, with `buffers` partly overwritten,
+// when they are not.
+bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBuffers& buffers);
 
 }  // namespace inputs

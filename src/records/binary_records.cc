@@ -196,6 +196,45 @@ const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::
   return view_at(channel, f.window_begin + offset, n, dense);
 }
 
+namespace {
+
+// The steps of fetch_piece for a piece of `length` bytes whose marker says so, on the counters
+// alone; false where the piece would not have been fetched whole.
+bool pass_piece(Channel& channel, std::uint32_t length) {
+  Framing& f = channel.framing;
+  if (f.filled - f.consumed < 4) {
+    if (refill(channel) == 0 || f.filled - f.consumed < 4) return false;
+  }
+  const std::uint64_t span = 8 + std::uint64_t{length};
+  if (f.filled - f.consumed < span) {
+    if (static_cast<std::int64_t>(span) > f.capacity) f.capacity = std::int64_t{length} + 12;
+    if (refill(channel) == 0 || f.filled - f.consumed < span) return false;
+  }
+  f.consumed += span;
+  return true;
+}
+
+}  // namespace
+
+bool pass_records(Channel& channel, std::span<const std::uint32_t> lengths, std::uint64_t repeats) {
+  if (!channel.regular_file) return false;
+  const Framing saved = channel.framing;
+  for (std::uint64_t r = 0; r < repeats; ++r) {
+    for (const std::uint32_t length : lengths) {
+      if (!pass_piece(channel, length)) {
+        channel.framing = saved;
+        return false;
+      }
+    }
+  }
+  Framing& f = channel.framing;
+  f.continued = false;
+  f.in_memory = true;
+  f.window_begin = f.window_end = f.consumed;
+  skip_to(channel, f.consumed);
+  return true;
+}
+
 void raise_record_failure(Channel& channel, int number) {
   check_viewed(channel);
   raise_failure(number, &channel);

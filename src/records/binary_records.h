@@ -54,6 +54,13 @@ const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::
 // Marks `count` bytes of the window as taken.
 void skip_in_window(Channel& channel, std::size_t count);
 
+// Moves the reader over `repeats` repetitions of records with the data lengths `lengths`, each
+// record of one piece whose leading marker is its length, exactly as reading them whole would
+// (the replayed read-ahead included), but without reading them: for a caller that has read
+// their bytes some other way. Only for a regular file, whose size tells where it ends. False,
+// with nothing moved, where reading them would have met the end of the file.
+bool pass_records(Channel& channel, std::span<const std::uint32_t> lengths, std::uint64_t repeats);
+
 // Ends the run with failure `number`, found in the file's bytes; or, when check_viewed finds
 // that they came through a mapped window of a file that another program cut since (the bytes
 // past its new end then read as zeros, and zeros are no evidence of a damaged file), with the

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -388,6 +389,52 @@ TEST(BeginRecord, ReadsFromAPipeOneDeliveryPerRefill) {
     EXPECT_EQ(failure, c.failure) << c.name;
     EXPECT_EQ(read_records, c.records) << c.name;
   }
+}
+
+// Passing over records read some other way leaves the reader exactly where reading them would,
+// replayed read-ahead included: which cut record behind them is the end of the file and which a
+// read error does not change, and passing over more records than the file holds moves nothing.
+TEST(PassRecords, LeavesTheReaderWhereReadingWould) {
+  testing_support::TempDir dir;
+  const std::vector<std::uint32_t> lengths = {12, 2500, 160};
+  std::string blocks;
+  for (int k = 0; k < 9; ++k)
+    for (const std::uint32_t length : lengths)
+      blocks += frame(le32(k) + std::string(length - 4, static_cast<char>('a' + k)));
+  // How each outcome reads: records read to the end, then the failure (0: the end of the file).
+  const auto read_rest = [](Channel& c) {
+    std::vector<std::int32_t> seen;
+    const int failure = failure_of([&] {
+      while (begin_record(c, true) == ReadStatus::kReady) {
+        std::int32_t v = 0;
+        take_int32(c, false, v);
+        end_record(c, false);
+        seen.push_back(v);
+      }
+    });
+    seen.push_back(failure);
+    return seen;
+  };
+  std::vector<int> endings;
+  for (std::size_t cut = 0; cut < 3100; cut += 97) {
+    const std::string bytes = blocks + frame(std::string(3000, 'z')).substr(0, cut);
+    Channel whole = binary(bytes);
+    std::vector<std::int32_t> expected = read_rest(whole);
+    endings.push_back(expected.back());
+    for (std::uint64_t passed = 0; passed <= 9; ++passed) {
+      Channel c = binary(bytes);
+      ASSERT_TRUE(pass_records(c, lengths, passed)) << "cut " << cut << ", passed " << passed;
+      EXPECT_EQ(read_rest(c),
+                std::vector<std::int32_t>(expected.begin() + 3 * passed, expected.end()))
+          << "cut " << cut << ", passed " << passed;
+    }
+    Channel beyond = binary(bytes);
+    EXPECT_FALSE(pass_records(beyond, lengths, 20)) << "cut " << cut;
+    EXPECT_EQ(read_rest(beyond), expected) << "cut " << cut;
+  }
+  // The cuts reach both outcomes.
+  EXPECT_NE(std::find(endings.begin(), endings.end(), 0), endings.end());
+  EXPECT_NE(std::find(endings.begin(), endings.end(), kReadError), endings.end());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "records/platform.h"
 #include "records/timed_choice.h"
 #include "series/series_file.h"
+#include "series/tail_steps.h"
 
 namespace series {
 namespace {
@@ -85,9 +86,10 @@ class PageFiller {
     if (helper_.joinable()) helper_.join();
   }
 
-  // The loop has stored `stored` steps.
+  // The loop has stored `stored` steps (or passed over steps stored by another thread).
   void advance(std::int32_t stored) {
-    if (helper_.joinable() && stored % batch_ == 0) {
+    if (helper_.joinable() && stored >= published_ + batch_) {
+      published_ = stored;
       progress_.store(stored);
       progress_.notify_one();
     }
@@ -111,6 +113,7 @@ class PageFiller {
       }
       if (seen == kDone) return;
       const std::int32_t end = first + std::min(batch_, l.steps - first);
+      if (end <= seen) continue;  // the loop is past these steps
       const records::TimedChoice::Way way = page_sizes_.way();
       if (!page_sizes_.settled() || rest_advised != way) {
         for_each_range(first, page_sizes_.settled() ? l.steps : end,
@@ -151,6 +154,7 @@ class PageFiller {
   SeriesTables& tables_;
   std::int32_t batch_ = 1;
   std::int32_t ahead_ = 2;
+  std::int32_t published_ = 0;  // the loop's side
   std::atomic<std::int32_t> progress_{0};
   records::TimedChoice page_sizes_;
   std::thread helper_;
@@ -159,7 +163,8 @@ class PageFiller {
 }  // namespace
 
 std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& header,
-                         const inputs::PointCounts& counts, SeriesTables& tables) {
+                         const inputs::PointCounts& counts, SeriesTables& tables,
+                         const TailOptions& tail_options) {
   std::vector<std::int32_t> node_points;
   for (auto list : {first(tables.h_list, counts.h), first(tables.p_list, counts.p),
                     first(tables.q_list, counts.q)})
@@ -169,8 +174,16 @@ std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& h
 
   PageFiller filler(tables);
   records::SplitReads split_reads(result);
+  TailSteps tail(
+      result, header, step, tables.limits.steps,
+      [&](const inputs::StepBuffers& decoded, std::int32_t s) {
+        store_step(decoded, header, counts, tables, s);
+      },
+      tail_options);
   std::int32_t stored = 0;
-  while (inputs::read_step_block(result, header.nodes(), header.links(), step)) {
+  while (true) {
+    stored = tail.next_step(result, stored);
+    if (!inputs::read_step_block(result, header.nodes(), header.links(), step)) break;
     // The block after the last stored step is read whole before the loop ends.
     if (stored == tables.limits.steps) break;
     store_step(step, header, counts, tables, stored);

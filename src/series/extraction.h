@@ -8,6 +8,7 @@
 #include "inputs/point_list.h"
 #include "inputs/result_file.h"
 #include "records/channel.h"
+#include "series/tail_steps.h"
 
 namespace series {
 
@@ -26,6 +27,7 @@ void extract_series(records::Channel& point_list, records::Channel& result,
 
 // The step loop alone; returns the number of stored steps.
 std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& header,
-                         const inputs::PointCounts& counts, SeriesTables& tables);
+                         const inputs::PointCounts& counts, SeriesTables& tables,
+                         const TailOptions& tail_options = {});
 
 }  // namespace series

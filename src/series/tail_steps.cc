@@ -1,0 +1,130 @@
+// The helper that decodes the last steps of a long result file.
+#include "series/tail_steps.h"
+
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "records/binary_records.h"
+#include "records/platform.h"
+
+namespace series {
+namespace {
+
+// Records this long or longer are left on disk and only their picks are read; the helper would
+// read them whole, so files with such records are left to the loop.
+constexpr std::uint64_t kLongestBlock = std::uint64_t{64} << 10;
+
+}  // namespace
+
+TailSteps::TailSteps(const records::Channel& result, const inputs::ResultHeader& header,
+                     const inputs::StepBuffers& prototype, std::int32_t limit, Store store,
+                     const TailOptions& options)
+    : handle_(result.handle), store_(std::move(store)) {
+  const std::optional<inputs::PlainBlock> layout =
+      inputs::plain_block(header.nodes(), header.links());
+  if (!layout || !result.regular_file || result.framing.continued || limit <= 0) return;
+  layout_ = *layout;
+  const std::uint64_t block = layout_.bytes();
+  if (block >= kLongestBlock) return;
+  first_offset_ = result.framing.consumed;
+  const records::platform::FileFacts facts = records::platform::file_facts(handle_);
+  if (!facts.regular || facts.size <= first_offset_) return;
+  const std::uint64_t steps = std::min<std::uint64_t>((facts.size - first_offset_) / block,
+                                                      static_cast<std::uint64_t>(limit));
+  if (steps < 2 || steps * block < options.min_bytes) return;
+  end_ = static_cast<std::int32_t>(steps);
+  batch_ = static_cast<std::int32_t>(
+      std::clamp<std::uint64_t>(options.batch_bytes / block, 1, steps / 2));
+  reserved_ = boundary_ = batch_;
+  claimed_ = checked_ = end_;
+  buffers_ = prototype;
+  try {
+    helper_ = std::thread([this] { help(); });
+  } catch (const std::system_error&) {
+    boundary_ = kNever;  // no thread to be had: the loop reads every step
+  }
+}
+
+TailSteps::~TailSteps() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  if (helper_.joinable()) helper_.join();
+}
+
+std::int32_t TailSteps::at_boundary(records::Channel& result, std::int32_t s) {
+  if (!joined_) {
+    std::unique_lock lock(mutex_);
+    if (claimed_ > s) {
+      // Not there yet: the loop reserves its next batch of steps.
+      reserved_ = boundary_ = std::min(s + batch_, claimed_);
+      return s;
+    }
+    stopping_ = true;
+    lock.unlock();
+    helper_.join();
+    joined_ = true;
+  }
+  boundary_ = kNever;
+  if (s < checked_) {
+    // The helper met a block it could not check below checked_: the loop reads up to there.
+    if (checked_ < end_) boundary_ = checked_;
+    return s;
+  }
+  const std::uint64_t offset = first_offset_ + static_cast<std::uint64_t>(s) * layout_.bytes();
+  if (s == checked_ && s < end_ && result.framing.consumed == offset &&
+      records::pass_records(result, layout_.lengths, static_cast<std::uint64_t>(end_ - s)))
+    return end_;
+  return s;
+}
+
+void TailSteps::help() {
+  try {
+    std::vector<std::byte> bytes(static_cast<std::size_t>(batch_) * layout_.bytes());
+    std::int32_t low = end_;
+    while (true) {
+      std::int32_t first = 0;
+      {
+        const std::lock_guard lock(mutex_);
+        first = std::max(low - batch_, reserved_);
+        if (stopping_ || first >= low) return;
+        claimed_ = first;
+      }
+      if (!take_batch(first, low, bytes)) return;
+      {
+        const std::lock_guard lock(mutex_);
+        checked_ = first;
+      }
+      low = first;
+    }
+  } catch (const std::exception&) {
+    // No memory for the batch: the loop reads what the helper did not store.
+  }
+}
+
+// Reads steps [first, end) and stores them; false where a read comes short or a block is not
+// plain (the steps stored before it are stored again by the loop).
+bool TailSteps::take_batch(std::int32_t first, std::int32_t end, std::vector<std::byte>& bytes) {
+  const std::uint64_t block = layout_.bytes();
+  const std::size_t size = static_cast<std::size_t>(end - first) * block;
+  const std::uint64_t offset = first_offset_ + static_cast<std::uint64_t>(first) * block;
+  for (std::size_t done = 0; done < size;) {
+    const records::platform::Transfer got =
+        records::platform::read_at(handle_, bytes.data() + done, size - done, offset + done);
+    if (got.count <= 0) return false;
+    done += static_cast<std::size_t>(got.count);
+  }
+  for (std::int32_t s = first; s < end; ++s) {
+    if (!inputs::decode_plain_block(bytes.data() + static_cast<std::size_t>(s - first) * block,
+                                    layout_, buffers_))
+      return false;
+    store_(buffers_, s);
+  }
+  return true;
+}
+
+}  // namespace series
