@@ -97,8 +97,8 @@ constexpr std::size_t kPrefetchAhead = 8192;
 // Decodes the two values of each picked entry from `data`, which holds the record's bytes from
 // `base` on.
 void decode_picks(const std::byte* data, std::size_t base, std::size_t stride, std::size_t offset,
-                  std::span<const std::int32_t> picks, std::vector<double>& first,
-                  std::vector<double>& second) {
+                  std::span<const std::int32_t> picks, std::span<double> first,
+                  std::span<double> second) {
   for (const std::int32_t pick : picks) {
     const std::byte* entry = data + stride * static_cast<std::size_t>(pick) + offset - base;
     // Made from an integer, not by pointer arithmetic: the address may lie past the record's
@@ -112,8 +112,8 @@ void decode_picks(const std::byte* data, std::size_t base, std::size_t stride, s
 
 // Copies the picked pairs with one read per cluster of nearby entries.
 void read_clusters(Channel& result, std::size_t stride, std::size_t offset,
-                   std::span<const std::int32_t> picks, std::vector<double>& first,
-                   std::vector<double>& second, std::vector<std::byte>& scratch) {
+                   std::span<const std::int32_t> picks, std::span<double> first,
+                   std::span<double> second, std::vector<std::byte>& scratch) {
   std::size_t i = 0;
   while (i < picks.size()) {
     const std::size_t begin = stride * static_cast<std::size_t>(picks[i]) + offset;
@@ -137,8 +137,8 @@ constexpr auto kInPlace = records::TimedChoice::kFirst;
 // Copies the picked pairs of a record that comes whole: in place when its bytes are in memory;
 // otherwise in place or by reads, whichever `access` found quicker on this machine.
 void read_picks(Channel& result, std::size_t stride, std::size_t offset,
-                std::span<const std::int32_t> picks, std::vector<double>& first,
-                std::vector<double>& second, std::vector<std::byte>& scratch,
+                std::span<const std::int32_t> picks, std::span<double> first,
+                std::span<double> second, std::vector<std::byte>& scratch,
                 records::TimedChoice& access) {
   if (picks.empty()) return;
   const std::size_t low = stride * static_cast<std::size_t>(picks.front()) + offset;
@@ -171,8 +171,8 @@ void read_picks(Channel& result, std::size_t stride, std::size_t offset,
 // is read in place, or left on disk when it is long; one in pieces goes through the takes,
 // entry by entry.
 void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::size_t offset,
-                std::span<const std::int32_t> picks, std::vector<double>& first,
-                std::vector<double>& second, std::vector<std::byte>& scratch,
+                std::span<const std::int32_t> picks, std::span<double> first,
+                std::span<double> second, std::vector<std::byte>& scratch,
                 records::TimedChoice& access) {
   records::begin_record(result, false, records::RecordAccess::kOnDemand);
   if (count > 0) {
@@ -220,10 +220,10 @@ void prepare_step_buffers(StepBuffers& buffers, const ResultHeader& header,
                           std::span<const std::int32_t> node_points,
                           std::span<const std::int32_t> link_points) {
   // Sized by N and M, which the header's tables have already shown the file to hold.
-  buffers.p.assign(static_cast<std::size_t>(header.node_capacity()), 0.0);
-  buffers.q.assign(buffers.p.size(), 0.0);
-  buffers.va.assign(static_cast<std::size_t>(header.link_capacity()), 0.0);
-  buffers.vb.assign(buffers.va.size(), 0.0);
+  buffers.p = records::ZeroedVector<double>(static_cast<std::size_t>(header.node_capacity()));
+  buffers.q = records::ZeroedVector<double>(buffers.p.size());
+  buffers.va = records::ZeroedVector<double>(static_cast<std::size_t>(header.link_capacity()));
+  buffers.vb = records::ZeroedVector<double>(buffers.va.size());
   buffers.node_picks = picks_of(node_points, header.nodes());
   buffers.link_picks = picks_of(link_points, header.links());
 }

@@ -11,6 +11,7 @@
 
 #include "records/channel.h"
 #include "records/timed_choice.h"
+#include "records/zeroed_vector.h"
 
 namespace inputs {
 
@@ -22,8 +23,8 @@ struct ResultHeader {
   std::int32_t node_count = 0;  // N as read; a negative N holds no entries
   std::int32_t link_count = 0;  // M as read
   // Node tables a and base, link tables k1 to k5: max(50000, N or M) entries, zero beyond N or M.
-  std::vector<double> node_a, node_base;
-  std::array<std::vector<std::int32_t>, 5> link_k;
+  records::ZeroedVector<double> node_a, node_base;
+  std::array<records::ZeroedVector<std::int32_t>, 5> link_k;
 
   std::int32_t nodes() const { return node_count > 0 ? node_count : 0; }
   std::int32_t links() const { return link_count > 0 ? link_count : 0; }
@@ -39,7 +40,7 @@ ResultHeader read_result_header(records::Channel& result);
 // zero. Entries beyond N or M are never written.
 struct StepBuffers {
   double time = 0;
-  std::vector<double> p, q, va, vb;
+  records::ZeroedVector<double> p, q, va, vb;
   std::vector<std::int32_t> node_picks;  // 0-based, ascending, below N
   std::vector<std::int32_t> link_picks;  // 0-based, ascending, below M
   std::vector<std::byte> scratch;        // bytes of records read value by value

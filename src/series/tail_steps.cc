@@ -40,7 +40,11 @@ TailSteps::TailSteps(const records::Channel& result, const inputs::ResultHeader&
       std::clamp<std::uint64_t>(options.batch_bytes / block, 1, steps / 2));
   reserved_ = boundary_ = batch_;
   claimed_ = checked_ = end_;
-  buffers_ = prototype;
+  // The picks now; the tables on the helper's own thread (see help).
+  buffers_.node_picks = prototype.node_picks;
+  buffers_.link_picks = prototype.link_picks;
+  node_entries_ = prototype.p.size();
+  link_entries_ = prototype.va.size();
   try {
     helper_ = std::thread([this] { help(); });
   } catch (const std::system_error&) {
@@ -84,6 +88,10 @@ std::int32_t TailSteps::at_boundary(records::Channel& result, std::int32_t s) {
 
 void TailSteps::help() {
   try {
+    buffers_.p = records::ZeroedVector<double>(node_entries_);
+    buffers_.q = records::ZeroedVector<double>(node_entries_);
+    buffers_.va = records::ZeroedVector<double>(link_entries_);
+    buffers_.vb = records::ZeroedVector<double>(link_entries_);
     std::vector<std::byte> bytes(static_cast<std::size_t>(batch_) * layout_.bytes());
     std::int32_t low = end_;
     while (true) {

@@ -35,7 +35,7 @@ class TailSteps {
   using Store = std::function<void(const inputs::StepBuffers&, std::int32_t s)>;
 
   // `result` is positioned at the first step block; at most `limit` steps are stored. The helper
-  // decodes into its own copy of `prototype` (which must hold the picks and zeros elsewhere).
+  // decodes into tables of its own, with the picks and table sizes of `prototype`.
   TailSteps(const records::Channel& result, const inputs::ResultHeader& header,
             const inputs::StepBuffers& prototype, std::int32_t limit, Store store,
             const TailOptions& options);
@@ -60,6 +60,7 @@ class TailSteps {
   records::platform::Handle handle_;
   inputs::PlainBlock layout_;
   inputs::StepBuffers buffers_;
+  std::size_t node_entries_ = 0, link_entries_ = 0;  // of the tables in buffers_
   Store store_;
   std::uint64_t first_offset_ = 0;  // the offset of step 0's block
   std::int32_t end_ = 0;            // the helper's steps end here
