@@ -114,15 +114,17 @@ void TailSteps::help() {
   }
 }
 
-// Reads steps [first, end) and stores them; false where a read comes short or a block is not
-// plain (the steps stored before it are stored again by the loop).
+// Reads steps [first, end) and stores them; false where a read comes short (or would wait for
+// the disk) or a block is not plain (the steps stored before it are stored again by the loop).
 bool TailSteps::take_batch(std::int32_t first, std::int32_t end, std::vector<std::byte>& bytes) {
   const std::uint64_t block = layout_.bytes();
   const std::size_t size = static_cast<std::size_t>(end - first) * block;
   const std::uint64_t offset = first_offset_ + static_cast<std::uint64_t>(first) * block;
   for (std::size_t done = 0; done < size;) {
+    // Only what the system holds in memory: reading backwards from the disk while the loop reads
+    // forwards would move a disk's heads between two places for every batch.
     const records::platform::Transfer got =
-        records::platform::read_at(handle_, bytes.data() + done, size - done, offset + done);
+        records::platform::read_cached_at(handle_, bytes.data() + done, size - done, offset + done);
     if (got.count <= 0) return false;
     done += static_cast<std::size_t>(got.count);
   }

@@ -7,7 +7,8 @@
 // steps as always; where it comes to the first step the helper has checked, it passes over the
 // rest of them (pass_records) and goes on reading behind them. Whatever the helper did not check
 // (a block of another shape, a file that ended early, the end of the file itself) the loop reads,
-// so that every failure is found and reported as reading the file from the start would.
+// so that every failure is found and reported as reading the file from the start would. The
+// helper reads only what the system holds in memory: a file on the disk is read front to back.
 #pragma once
 
 #include <condition_variable>

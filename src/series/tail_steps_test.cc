@@ -19,6 +19,11 @@
 #include "series/extraction.h"
 #include "testing/test_files.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace series {
 namespace {
 
@@ -190,6 +195,31 @@ TEST(TailSteps, StoresWhatTheLoopAloneStores) {
   EXPECT_NE(std::find(failures.begin(), failures.end(), records::kEndOfFile), failures.end());
   EXPECT_NE(std::find(failures.begin(), failures.end(), records::kReadError), failures.end());
 }
+
+#ifndef _WIN32
+// A file the system does not hold in memory is read front to back by the loop alone: the helper
+// does not read it backwards from the disk.
+TEST(TailSteps, LeavesAFileOnTheDiskToTheLoop) {
+  testing_support::TempDir dir;
+  records::Channel result =
+      testing_support::channel_over(result_file(3, 2, 100000), records::ChannelKind::kBinary);
+  const int fd = static_cast<int>(result.handle);
+  ASSERT_EQ(::fsync(fd), 0);
+  ASSERT_EQ(::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED), 0);
+  const inputs::ResultHeader header = inputs::read_result_header(result);
+  inputs::StepBuffers step;
+  inputs::prepare_step_buffers(step, header, std::vector<std::int32_t>{1}, {});
+  std::atomic<int> stored{0};
+  {
+    TailSteps tail(
+        result, header, step, 100000,
+        [&](const inputs::StepBuffers&, std::int32_t) { stored.fetch_add(1); },
+        TailOptions{0, 4096});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(stored.load(), 0);
+}
+#endif
 
 // The whole step loop, with the helper taking part in any file: the same series as without.
 TEST(TailSteps, StoreStepsStoresTheSameWithAndWithoutTheHelper) {
