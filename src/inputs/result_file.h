@@ -69,8 +69,8 @@ struct PlainBlock {
 std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links);
 
 // Decodes a step block from its bytes (markers included) into `buffers` as read_step_block would
-// when its records' markers are those of `layout`; false, with `buffers` partly overwritten,
-// when they are not.
+// when its records' leading markers are those of `layout`; false, with `buffers` untouched, when
+// they are not.
 bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBuffers& buffers);
 
 }  // namespace inputs

@@ -13,8 +13,8 @@
 namespace series {
 namespace {
 
-// Records this long or longer are left on disk and only their picks are read; the helper would
-// read them whole, so files with such records are left to the loop.
+// Records of this size or more are left on disk and only their picks are read; the helper would
+// read them whole, so files whose step blocks reach it are left to the loop.
 constexpr std::uint64_t kLongestBlock = std::uint64_t{64} << 10;
 
 }  // namespace
