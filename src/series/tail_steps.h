@@ -11,7 +11,6 @@
 // helper reads only what the system holds in memory: a file on the disk is read front to back.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
