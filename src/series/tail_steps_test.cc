@@ -94,9 +94,9 @@ struct Outcome {
   }
 };
 
-// The step loop as the extraction runs it, with or without the helper. With it, the loop waits
-// until the helper has taken its first batch (or a second), so that the helper's part of the
-// file is not left to chance.
+// The step loop as the extraction runs it, with or without the helper. With it, the loop starts
+// once the helper has stored its first steps and 20 ms more (or, where `wait_for_helper` is
+// false, after the 20 ms alone), so that the helper's part of the file is not left to chance.
 Outcome read_steps(const std::string& bytes, std::int32_t limit, bool helper,
                    bool wait_for_helper = true) {
   testing_support::TempDir dir;
