@@ -110,6 +110,35 @@ BENCHMARK(BM_ValueField_1PE14_5_decades);
 BENCHMARK(BM_ValueField_1PE14_5_wide);
 BENCHMARK(BM_ValueField_1PE14_5_mix);
 
+// A row's value fields written together, as the series files write rows of one value per point.
+void format_row(benchmark::State& state, const std::vector<double>& values) {
+  constexpr std::size_t kRow = 200;
+  std::vector<char> text(15 * kRow);
+  std::size_t first = 0;
+  for (auto _ : state) {
+    records::write_value_fields(text.data(), values.data() + first, kRow);
+    benchmark::DoNotOptimize(text.data());
+    first = (first + kRow) % (kSampleSize - kRow);
+  }
+  state.SetItemsProcessed(state.iterations() * kRow);
+  state.counters["ns/value"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * kRow),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_ValueFields_row_decades(benchmark::State& state) {
+  format_row(state, decade_values());
+}
+void BM_ValueFields_row_wide(benchmark::State& state) {
+  format_row(state, wide_case_values());
+}
+void BM_ValueFields_row_mix(benchmark::State& state) {
+  format_row(state, mixed_values());
+}
+BENCHMARK(BM_ValueFields_row_decades);
+BENCHMARK(BM_ValueFields_row_wide);
+BENCHMARK(BM_ValueFields_row_mix);
+
 void BM_AnyField_14_5_1_mix(benchmark::State& state) {
   const std::vector<double> values = mixed_values();
   char field[32];

@@ -12,6 +12,17 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// GCC 12 warns inside its own 512-bit intrinsics (their placeholder "undefined" vectors).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#endif
+
 namespace records {
 namespace {
 
@@ -430,6 +441,134 @@ void write_time_field(char* field, double x) {
 
 void write_value_field(char* field, double x) {
   if (!write_common_field<14, 5, 1>(field, x)) write_uncommon_field<14, 5, 1>(field, x);
+}
+
+namespace {
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define FLOWSERIES_VECTOR_FIELDS 1
+
+// The text of a value field's digits as two table entries: "D.DD" for the first three digits
+// (100 to 999), "DDD" and a spare byte for the last three.
+struct ThreeDigitTexts {
+  std::uint32_t lead[1000];
+  std::uint32_t tail[1000];
+  constexpr ThreeDigitTexts() : lead{}, tail{} {
+    for (std::uint32_t v = 0; v < 1000; ++v) {
+      const std::uint32_t a = '0' + v / 100, b = '0' + v / 10 % 10, c = '0' + v % 10;
+      lead[v] = a | std::uint32_t{'.'} << 8 | b << 16 | c << 24;
+      tail[v] = a | b << 8 | c << 16;
+    }
+  }
+};
+
+constexpr ThreeDigitTexts kThreeDigitTexts;
+
+// Eight value fields, each after a comma, where every value takes the common path; lanes that do
+// not (zero, NaN, infinities, subnormals, magnitudes beyond 1e+/-270, a scaled value within 2^-20
+// of a rounding tie or of an integer) are left to write_value_field. The value is scaled into
+// [10^5, 10^6) by one multiplication with 10^k as a double: its error is below 2^-32, so away
+// from those margins its nearest integer is the correctly rounded digit string, the one the
+// scalar path finds.
+[[gnu::target("avx512f,avx512dq")]] void write_eight_value_fields(char* out,
+                                                                 const double* values) {
+  const __m512d x = _mm512_loadu_pd(values);
+  const __m512i bits = _mm512_castpd_si512(x);
+  const __m512i magnitude = _mm512_and_si512(bits, _mm512_set1_epi64(0x7FFFFFFFFFFFFFFF));
+  const __m512i biased = _mm512_srli_epi64(magnitude, 52);
+  // 1e-270 to 1e+270, normal: the scaled products stay far from overflow and underflow.
+  __mmask8 ok = _mm512_cmple_epu64_mask(_mm512_sub_epi64(biased, _mm512_set1_epi64(1023 - 896)),
+                                        _mm512_set1_epi64(2 * 896));
+  // floor(log10(a)) as decimal_exponent finds it: an estimate from the binary exponent, raised by
+  // one where a reaches the next power.
+  const __m512i e = _mm512_sub_epi64(biased, _mm512_set1_epi64(1023));
+  const __m512i estimate = _mm512_srai_epi64(_mm512_mullo_epi64(e, _mm512_set1_epi64(78913)), 18);
+  const auto* powers = reinterpret_cast<const long long*>(kDoublePowers.bits.data());
+  const __m512i next = _mm512_mask_i64gather_epi64(
+      _mm512_setzero_si512(), ok,
+      _mm512_add_epi64(estimate, _mm512_set1_epi64(1 - kMinDoublePower)), powers, 8);
+  const __m512i exponent = _mm512_mask_add_epi64(
+      estimate, _mm512_cmpge_epu64_mask(magnitude, next), estimate, _mm512_set1_epi64(1));
+  const __m512d power = _mm512_castsi512_pd(_mm512_mask_i64gather_epi64(
+      _mm512_setzero_si512(), ok,
+      _mm512_sub_epi64(_mm512_set1_epi64(5 - kMinDoublePower), exponent), powers, 8));
+  const __m512d y = _mm512_mul_pd(_mm512_castsi512_pd(magnitude), power);
+  const __m512i whole = _mm512_cvttpd_epu64(y);
+  const __m512d fraction = _mm512_sub_pd(y, _mm512_cvtepu64_pd(whole));
+  ok &= _mm512_cmple_epu64_mask(_mm512_sub_epi64(whole, _mm512_set1_epi64(100000)),
+                                _mm512_set1_epi64(899999));
+  constexpr double kMargin = 1.0 / (1 << 20);
+  const __m512d distance_to_half =
+      _mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5)));
+  ok &= _mm512_cmp_pd_mask(distance_to_half, _mm512_set1_pd(kMargin), _CMP_GT_OQ);
+  ok &= _mm512_cmp_pd_mask(distance_to_half, _mm512_set1_pd(0.5 - kMargin), _CMP_LT_OQ);
+  if (ok == 0) {
+    for (int i = 0; i < 8; ++i) {
+      out[15 * i] = ',';
+      write_value_field(out + 15 * i + 1, values[i]);
+    }
+    return;
+  }
+  // Up when above one half; a carry into 10^6 is 100000 with the next exponent.
+  __m512i digits = _mm512_mask_add_epi64(
+      whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ), whole,
+      _mm512_set1_epi64(1));
+  const __mmask8 carry = _mm512_cmpeq_epi64_mask(digits, _mm512_set1_epi64(1000000));
+  digits = _mm512_mask_mov_epi64(digits, carry, _mm512_set1_epi64(100000));
+  const __m512i shown = _mm512_mask_add_epi64(exponent, carry, exponent, _mm512_set1_epi64(1));
+  // digits / 1000 by multiplication (exact below 2^32), and the remainder.
+  const __m512i high = _mm512_srli_epi64(_mm512_mul_epu32(digits, _mm512_set1_epi64(274877907)), 38);
+  const __m512i low = _mm512_sub_epi64(digits, _mm512_mullo_epi64(high, _mm512_set1_epi64(1000)));
+  const auto* lead = reinterpret_cast<const int*>(kThreeDigitTexts.lead);
+  const auto* tail = reinterpret_cast<const int*>(kThreeDigitTexts.tail);
+  const auto* exponents = reinterpret_cast<const int*>(kExponentTexts.text);
+  const __m512i lead_text =
+      _mm512_cvtepu32_epi64(_mm512_mask_i64gather_epi32(_mm256_setzero_si256(), ok, high, lead, 4));
+  const __m512i tail_text =
+      _mm512_cvtepu32_epi64(_mm512_mask_i64gather_epi32(_mm256_setzero_si256(), ok, low, tail, 4));
+  const __m256i exponent_text = _mm512_mask_i64gather_epi32(
+      _mm256_setzero_si256(), ok, _mm512_add_epi64(shown, _mm512_set1_epi64(kExponentTextLimit)),
+      exponents, 4);
+  // Sign, "D.DD", "DDD": the eight bytes after the two blanks.
+  const __m512i sign = _mm512_mask_blend_epi64(_mm512_movepi64_mask(bits), _mm512_set1_epi64(' '),
+                                               _mm512_set1_epi64('-'));
+  const __m512i middle = _mm512_or_si512(
+      sign, _mm512_or_si512(_mm512_slli_epi64(lead_text, 8), _mm512_slli_epi64(tail_text, 40)));
+  alignas(64) std::uint64_t middles[8];
+  alignas(32) std::uint32_t exponent_parts[8];
+  _mm512_store_si512(middles, middle);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(exponent_parts), exponent_text);
+  for (int i = 0; i < 8; ++i) {
+    char* field = out + 15 * i;
+    if ((ok >> i & 1) == 0) {
+      field[0] = ',';
+      write_value_field(field + 1, values[i]);
+      continue;
+    }
+    std::memcpy(field, ",  ", 3);
+    std::memcpy(field + 3, &middles[i], 8);
+    std::memcpy(field + 11, &exponent_parts[i], 4);
+  }
+}
+
+bool has_vector_fields() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+  return has;
+}
+#endif
+
+}  // namespace
+
+void write_value_fields(char* out, const double* values, std::size_t count) {
+  std::size_t i = 0;
+#ifdef FLOWSERIES_VECTOR_FIELDS
+  if (count >= 8 && has_vector_fields())
+    for (; i + 8 <= count; i += 8) write_eight_value_fields(out + 15 * i, values + i);
+#endif
+  for (; i < count; ++i) {
+    out[15 * i] = ',';
+    write_value_field(out + 15 * i + 1, values[i]);
+  }
 }
 
 std::string exponent_field(double x, int width, int digits, int scale) {

@@ -2,6 +2,7 @@
 // fields read back. Pure functions; every digit the program writes goes through here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,10 @@ std::string exponent_field(double x, int width, int digits, int scale);
 // write_exponent_field(field, x, 16, 7, 0) and of write_exponent_field(field, x, 14, 5, 1).
 void write_time_field(char* field, double x);
 void write_value_field(char* field, double x);
+// A row's run of value fields: for each of the `count` values a comma and the bytes of
+// write_value_field, 15 bytes a value. Where the processor has 512-bit vector instructions, eight
+// values are rounded at a time.
+void write_value_fields(char* out, const double* values, std::size_t count);
 
 // Writes exactly `width` characters: the value right-aligned with at least `min_digits` digits,
 // "-" for negatives, or asterisks when it does not fit.

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace records {
@@ -305,6 +307,47 @@ TEST(ExponentField, AgreesWithExactDecimalExpansion) {
       ADD_FAILURE() << "x = " << std::hexfloat << x << ": '" << time_field << "' '" << value_field
                     << "', expected '" << expected_field(oracle, x, true) << "' '"
                     << expected_field(oracle, x, false) << "'";
+      if (++mismatches == 10) return;
+    }
+  }
+}
+
+// A row's value fields written together (eight at a time where the processor can) are the bytes
+// of the fields written one by one, whatever the values and wherever a run of them ends.
+TEST(ValueFields, AreTheFieldsWrittenOneByOne) {
+  std::vector<double> values = property_values(property_count() / 4);
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const double x : {0.0, -0.0, inf, -inf, std::numeric_limits<double>::quiet_NaN(),
+                         std::numeric_limits<double>::denorm_min(), 1e-270, 1e270, 1e-271,
+                         1e271, std::numeric_limits<double>::max()}) {
+    values.insert(values.begin(), 8, x);
+    values.push_back(x);
+  }
+  // Rounded up into the next power of ten, and just short of it.
+  for (int e = -30; e <= 30; ++e) {
+    for (const double d : {999999.5, 999999.4999, 999999.5001, 99999.95, 9.999995, 9.9999949}) {
+      const double x = d * std::pow(10.0, e);
+      for (double y = std::nextafter(std::nextafter(x, 0.0), 0.0); y <= x * (1 + 1e-15);
+           y = std::nextafter(y, inf))
+        values.push_back(y);
+    }
+  }
+  std::vector<char> together(15 * values.size() + 1, '#');
+  std::size_t run = 0;
+  for (std::size_t first = 0; first < values.size(); first += run) {
+    run = std::min<std::size_t>(run % 29 + 1, values.size() - first);
+    write_value_fields(together.data() + 15 * first, values.data() + first, run);
+  }
+  ASSERT_EQ(together.back(), '#');  // nothing written past the last field
+  int mismatches = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    char one[15];
+    one[0] = ',';
+    write_value_field(one + 1, values[i]);
+    if (std::string_view(together.data() + 15 * i, 15) != std::string_view(one, 15)) {
+      ADD_FAILURE() << "x = " << std::hexfloat << values[i] << ": '"
+                    << std::string_view(together.data() + 15 * i, 15) << "', one by one '"
+                    << std::string_view(one, 15) << "'";
       if (++mismatches == 10) return;
     }
   }

@@ -203,10 +203,8 @@ void format_step_row(records::OutputBuffer& out, const StepRow& row) {
   records::write_time_field(at, row.time);
   at += 16;
   if (row.components == 1) {
-    for (std::size_t k = 0; k < row.points; ++k, at += 15) {
-      *at = ',';
-      records::write_value_field(at + 1, row.step[k]);
-    }
+    records::write_value_fields(at, row.step, row.points);
+    at += 15 * row.points;
   } else {
     const double* vb = row.step + row.component_stride;
     for (std::size_t k = 0; k < row.points; ++k, at += 30) {
