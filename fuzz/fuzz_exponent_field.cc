@@ -1,6 +1,8 @@
 // Any 8 bytes as a double in both exponent fields of the series files: each field has its exact
 // width, and its text equals the one built from std::to_chars' exactly rounded digits; read back
-// with strtod it is the value correctly rounded to 7 or 6 significant digits.
+// with strtod it is the value correctly rounded to 7 or 6 significant digits. The input's first
+// eight doubles (the first repeated) as a row of value fields give the same bytes in every way
+// the processor can take as one field at a time.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -58,5 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   records::write_value_field(value_field, x);
   if (std::string(time_field, 16) != records::exponent_field(x, 16, 7, 0)) std::abort();
   if (std::string(value_field, 14) != records::exponent_field(x, 14, 5, 1)) std::abort();
+
+  double row[8];
+  for (std::size_t i = 0; i < 8; ++i)
+    std::memcpy(&row[i], data + (8 * i + 8 <= size ? 8 * i : 0), 8);
+  char one_by_one[15 * 8];
+  records::write_value_fields(one_by_one, row, 8, records::FieldsWay::kOneByOne);
+  for (const auto way : {records::FieldsWay::kEight, records::FieldsWay::kEightPermuted}) {
+    char together[15 * 8];
+    if (!records::processor_has(way)) continue;
+    records::write_value_fields(together, row, 8, way);
+    if (std::memcmp(together, one_by_one, sizeof together) != 0) std::abort();
+  }
   return 0;
 }

@@ -470,13 +470,21 @@ constexpr ThreeDigitTexts kThreeDigitTexts;
 // [10^5, 10^6) by one multiplication with 10^k as a double: its error is below 2^-32, so away
 // from those margins its nearest integer is the correctly rounded digit string, the one the
 // scalar path finds.
-[[gnu::target("avx512f,avx512dq")]] void write_eight_value_fields(char* out,
-                                                                 const double* values) {
-  const __m512d x = _mm512_loadu_pd(values);
-  const __m512i bits = _mm512_castpd_si512(x);
+struct EightFields {
+  __mmask8 ok;       // the lanes done here
+  __m512i middle;    // per lane the eight bytes after the two blanks: sign, "D.DD", "DDD"
+  __m256i exponent;  // per lane the four bytes of the exponent part
+};
+
+#define FLOWSERIES_VECTOR_BASE "avx512f,avx512dq"
+
+[[gnu::target(FLOWSERIES_VECTOR_BASE), gnu::always_inline]] inline EightFields round_eight(
+    const double* values) {
+  const __m512i bits = _mm512_castpd_si512(_mm512_loadu_pd(values));
   const __m512i magnitude = _mm512_and_si512(bits, _mm512_set1_epi64(0x7FFFFFFFFFFFFFFF));
   const __m512i biased = _mm512_srli_epi64(magnitude, 52);
-  // 1e-270 to 1e+270, normal: the scaled products stay far from overflow and underflow.
+  // 1e-270 to 1e+270, normal: the scaled products stay far from overflow and underflow, and the
+  // table indices below within the tables.
   __mmask8 ok = _mm512_cmple_epu64_mask(_mm512_sub_epi64(biased, _mm512_set1_epi64(1023 - 896)),
                                         _mm512_set1_epi64(2 * 896));
   // floor(log10(a)) as decimal_exponent finds it: an estimate from the binary exponent, raised by
@@ -487,8 +495,8 @@ constexpr ThreeDigitTexts kThreeDigitTexts;
   const __m512i next = _mm512_mask_i64gather_epi64(
       _mm512_setzero_si512(), ok,
       _mm512_add_epi64(estimate, _mm512_set1_epi64(1 - kMinDoublePower)), powers, 8);
-  const __m512i exponent = _mm512_mask_add_epi64(
-      estimate, _mm512_cmpge_epu64_mask(magnitude, next), estimate, _mm512_set1_epi64(1));
+  const __m512i exponent = _mm512_mask_add_epi64(estimate, _mm512_cmpge_epu64_mask(magnitude, next),
+                                                 estimate, _mm512_set1_epi64(1));
   const __m512d power = _mm512_castsi512_pd(_mm512_mask_i64gather_epi64(
       _mm512_setzero_si512(), ok,
       _mm512_sub_epi64(_mm512_set1_epi64(5 - kMinDoublePower), exponent), powers, 8));
@@ -498,26 +506,19 @@ constexpr ThreeDigitTexts kThreeDigitTexts;
   ok &= _mm512_cmple_epu64_mask(_mm512_sub_epi64(whole, _mm512_set1_epi64(100000)),
                                 _mm512_set1_epi64(899999));
   constexpr double kMargin = 1.0 / (1 << 20);
-  const __m512d distance_to_half =
-      _mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5)));
+  const __m512d distance_to_half = _mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5)));
   ok &= _mm512_cmp_pd_mask(distance_to_half, _mm512_set1_pd(kMargin), _CMP_GT_OQ);
   ok &= _mm512_cmp_pd_mask(distance_to_half, _mm512_set1_pd(0.5 - kMargin), _CMP_LT_OQ);
-  if (ok == 0) {
-    for (int i = 0; i < 8; ++i) {
-      out[15 * i] = ',';
-      write_value_field(out + 15 * i + 1, values[i]);
-    }
-    return;
-  }
   // Up when above one half; a carry into 10^6 is 100000 with the next exponent.
-  __m512i digits = _mm512_mask_add_epi64(
-      whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ), whole,
-      _mm512_set1_epi64(1));
+  __m512i digits =
+      _mm512_mask_add_epi64(whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ),
+                            whole, _mm512_set1_epi64(1));
   const __mmask8 carry = _mm512_cmpeq_epi64_mask(digits, _mm512_set1_epi64(1000000));
   digits = _mm512_mask_mov_epi64(digits, carry, _mm512_set1_epi64(100000));
   const __m512i shown = _mm512_mask_add_epi64(exponent, carry, exponent, _mm512_set1_epi64(1));
   // digits / 1000 by multiplication (exact below 2^32), and the remainder.
-  const __m512i high = _mm512_srli_epi64(_mm512_mul_epu32(digits, _mm512_set1_epi64(274877907)), 38);
+  const __m512i high =
+      _mm512_srli_epi64(_mm512_mul_epu32(digits, _mm512_set1_epi64(274877907)), 38);
   const __m512i low = _mm512_sub_epi64(digits, _mm512_mullo_epi64(high, _mm512_set1_epi64(1000)));
   const auto* lead = reinterpret_cast<const int*>(kThreeDigitTexts.lead);
   const auto* tail = reinterpret_cast<const int*>(kThreeDigitTexts.tail);
@@ -526,49 +527,121 @@ constexpr ThreeDigitTexts kThreeDigitTexts;
       _mm512_cvtepu32_epi64(_mm512_mask_i64gather_epi32(_mm256_setzero_si256(), ok, high, lead, 4));
   const __m512i tail_text =
       _mm512_cvtepu32_epi64(_mm512_mask_i64gather_epi32(_mm256_setzero_si256(), ok, low, tail, 4));
-  const __m256i exponent_text = _mm512_mask_i64gather_epi32(
-      _mm256_setzero_si256(), ok, _mm512_add_epi64(shown, _mm512_set1_epi64(kExponentTextLimit)),
-      exponents, 4);
-  // Sign, "D.DD", "DDD": the eight bytes after the two blanks.
   const __m512i sign = _mm512_mask_blend_epi64(_mm512_movepi64_mask(bits), _mm512_set1_epi64(' '),
                                                _mm512_set1_epi64('-'));
-  const __m512i middle = _mm512_or_si512(
-      sign, _mm512_or_si512(_mm512_slli_epi64(lead_text, 8), _mm512_slli_epi64(tail_text, 40)));
+  return {ok,
+          _mm512_or_si512(sign, _mm512_or_si512(_mm512_slli_epi64(lead_text, 8),
+                                                _mm512_slli_epi64(tail_text, 40))),
+          _mm512_mask_i64gather_epi32(
+              _mm256_setzero_si256(), ok,
+              _mm512_add_epi64(shown, _mm512_set1_epi64(kExponentTextLimit)), exponents, 4)};
+}
+
+// The lanes the vector way left, one by one.
+void write_left_lanes(char* out, const double* values, unsigned done) {
+  for (int i = 0; i < 8; ++i) {
+    if ((done >> i & 1U) == 0) {
+      out[15 * i] = ',';
+      write_value_field(out + 15 * i + 1, values[i]);
+    }
+  }
+}
+
+[[gnu::target(FLOWSERIES_VECTOR_BASE)]] void write_eight_value_fields(char* out,
+                                                                      const double* values) {
+  const EightFields fields = round_eight(values);
   alignas(64) std::uint64_t middles[8];
   alignas(32) std::uint32_t exponent_parts[8];
-  _mm512_store_si512(middles, middle);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(exponent_parts), exponent_text);
+  _mm512_store_si512(middles, fields.middle);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(exponent_parts), fields.exponent);
   for (int i = 0; i < 8; ++i) {
+    if ((fields.ok >> i & 1U) == 0) continue;
     char* field = out + 15 * i;
-    if ((ok >> i & 1) == 0) {
-      field[0] = ',';
-      write_value_field(field + 1, values[i]);
-      continue;
-    }
     std::memcpy(field, ",  ", 3);
     std::memcpy(field + 3, &middles[i], 8);
     std::memcpy(field + 11, &exponent_parts[i], 4);
   }
+  write_left_lanes(out, values, fields.ok);
 }
 
-bool has_vector_fields() {
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-  return has;
+// Where bytes can be picked from two registers at once: the 120 bytes of the eight fields in two
+// stores. Byte j of a field is a comma (0), a blank (1, 2), a byte of its lane's middle (3 to
+// 10) or of its exponent part (11 to 14); indices from 64 pick from the second register, which
+// holds the exponent parts, then a comma and a blank.
+struct FieldPicks {
+  std::uint8_t index[128];
+  constexpr FieldPicks() : index{} {
+    for (int j = 0; j < 120; ++j) {
+      const int lane = j / 15, at = j % 15;
+      index[j] = static_cast<std::uint8_t>(at == 0   ? 64 + 32
+                                           : at < 3  ? 64 + 33
+                                           : at < 11 ? 8 * lane + at - 3
+                                                     : 64 + 4 * lane + at - 11);
+    }
+  }
+};
+
+constexpr FieldPicks kFieldPicks;
+
+[[gnu::target(FLOWSERIES_VECTOR_BASE ",avx512bw,avx512vbmi")]] void write_eight_value_fields_picked(
+    char* out, const double* values) {
+  const EightFields fields = round_eight(values);
+  const __m512i second =
+      _mm512_inserti64x4(_mm512_castsi256_si512(fields.exponent),
+                         _mm256_setr_epi8(',', ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+                         1);
+  const __m512i low_picks = _mm512_loadu_si512(kFieldPicks.index);
+  const __m512i high_picks = _mm512_loadu_si512(kFieldPicks.index + 64);
+  _mm512_storeu_si512(out, _mm512_permutex2var_epi8(fields.middle, low_picks, second));
+  _mm512_mask_storeu_epi8(out + 64, (__mmask64{1} << 56) - 1,
+                          _mm512_permutex2var_epi8(fields.middle, high_picks, second));
+  if (fields.ok != 0xFF) write_left_lanes(out, values, fields.ok);
 }
+
 #endif
+
+using EightFieldsWriter = void (*)(char*, const double*);
+
+EightFieldsWriter writer_of(FieldsWay way) {
+#ifdef FLOWSERIES_VECTOR_FIELDS
+  if (way == FieldsWay::kEight) return write_eight_value_fields;
+  if (way == FieldsWay::kEightPermuted) return write_eight_value_fields_picked;
+#endif
+  return nullptr;
+}
+
+FieldsWay best_way() {
+#ifdef FLOWSERIES_VECTOR_FIELDS
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) {
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
+      return FieldsWay::kEightPermuted;
+    return FieldsWay::kEight;
+  }
+#endif
+  return FieldsWay::kOneByOne;
+}
 
 }  // namespace
 
-void write_value_fields(char* out, const double* values, std::size_t count) {
+bool processor_has(FieldsWay way) {
+  static const FieldsWay best = best_way();
+  return way <= best && (way != FieldsWay::kEightPermuted || best == way);
+}
+
+void write_value_fields(char* out, const double* values, std::size_t count, FieldsWay way) {
   std::size_t i = 0;
-#ifdef FLOWSERIES_VECTOR_FIELDS
-  if (count >= 8 && has_vector_fields())
-    for (; i + 8 <= count; i += 8) write_eight_value_fields(out + 15 * i, values + i);
-#endif
+  if (const EightFieldsWriter writer = writer_of(way); writer != nullptr)
+    for (; i + 8 <= count; i += 8) writer(out + 15 * i, values + i);
   for (; i < count; ++i) {
     out[15 * i] = ',';
     write_value_field(out + 15 * i + 1, values[i]);
   }
+}
+
+void write_value_fields(char* out, const double* values, std::size_t count) {
+  static const FieldsWay best = best_way();
+  write_value_fields(out, values, count, best);
 }
 
 std::string exponent_field(double x, int width, int digits, int scale) {

@@ -25,6 +25,12 @@ void write_value_field(char* field, double x);
 // write_value_field, 15 bytes a value. Where the processor has 512-bit vector instructions, eight
 // values are rounded at a time.
 void write_value_fields(char* out, const double* values, std::size_t count);
+// The ways write_value_fields can take: one value at a time, or eight with 512-bit instructions
+// (with byte permutes where the processor has them). It takes the most capable one this
+// processor has; a test can ask for any of them that it has.
+enum class FieldsWay { kOneByOne, kEight, kEightPermuted };
+bool processor_has(FieldsWay way);
+void write_value_fields(char* out, const double* values, std::size_t count, FieldsWay way);
 
 // Writes exactly `width` characters: the value right-aligned with at least `min_digits` digits,
 // "-" for negatives, or asterisks when it does not fit.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -318,8 +319,8 @@ TEST(ValueFields, AreTheFieldsWrittenOneByOne) {
   std::vector<double> values = property_values(property_count() / 4);
   const double inf = std::numeric_limits<double>::infinity();
   for (const double x : {0.0, -0.0, inf, -inf, std::numeric_limits<double>::quiet_NaN(),
-                         std::numeric_limits<double>::denorm_min(), 1e-270, 1e270, 1e-271,
-                         1e271, std::numeric_limits<double>::max()}) {
+                         std::numeric_limits<double>::denorm_min(), 1e-270, 1e270, 1e-271, 1e271,
+                         std::numeric_limits<double>::max()}) {
     values.insert(values.begin(), 8, x);
     values.push_back(x);
   }
@@ -332,23 +333,35 @@ TEST(ValueFields, AreTheFieldsWrittenOneByOne) {
         values.push_back(y);
     }
   }
-  std::vector<char> together(15 * values.size() + 1, '#');
-  std::size_t run = 0;
-  for (std::size_t first = 0; first < values.size(); first += run) {
-    run = std::min<std::size_t>(run % 29 + 1, values.size() - first);
-    write_value_fields(together.data() + 15 * first, values.data() + first, run);
-  }
-  ASSERT_EQ(together.back(), '#');  // nothing written past the last field
-  int mismatches = 0;
+  std::vector<char> one_by_one(15 * values.size());
+  write_value_fields(one_by_one.data(), values.data(), values.size(), FieldsWay::kOneByOne);
   for (std::size_t i = 0; i < values.size(); ++i) {
-    char one[15];
-    one[0] = ',';
-    write_value_field(one + 1, values[i]);
-    if (std::string_view(together.data() + 15 * i, 15) != std::string_view(one, 15)) {
-      ADD_FAILURE() << "x = " << std::hexfloat << values[i] << ": '"
-                    << std::string_view(together.data() + 15 * i, 15) << "', one by one '"
-                    << std::string_view(one, 15) << "'";
-      if (++mismatches == 10) return;
+    char one[14];
+    write_value_field(one, values[i]);
+    ASSERT_EQ(one_by_one[15 * i], ',');
+    ASSERT_EQ(std::string_view(one_by_one.data() + 15 * i + 1, 14), std::string_view(one, 14));
+  }
+  for (const FieldsWay way : {FieldsWay::kEight, FieldsWay::kEightPermuted}) {
+    if (!processor_has(way)) {
+      std::printf("this processor cannot take way %d\n", static_cast<int>(way));
+      continue;
+    }
+    std::vector<char> together(15 * values.size() + 1, '#');
+    std::size_t run = 0;
+    for (std::size_t first = 0; first < values.size(); first += run) {
+      run = std::min<std::size_t>(run % 29 + 1, values.size() - first);
+      write_value_fields(together.data() + 15 * first, values.data() + first, run, way);
+    }
+    ASSERT_EQ(together.back(), '#');  // nothing written past the last field
+    int mismatches = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const std::string_view mine(together.data() + 15 * i, 15);
+      const std::string_view expected(one_by_one.data() + 15 * i, 15);
+      if (mine != expected) {
+        ADD_FAILURE() << "way " << static_cast<int>(way) << ", x = " << std::hexfloat << values[i]
+                      << ": '" << mine << "', one by one '" << expected << "'";
+        if (++mismatches == 10) return;
+      }
     }
   }
 }
