@@ -557,7 +557,8 @@ void write_left_lanes(char* out, const double* values, unsigned done) {
   for (int i = 0; i < 8; ++i) {
     if ((fields.ok >> i & 1U) == 0) continue;
     char* field = out + 15 * i;
-    std::memcpy(field, ",  ", 3);
+    field[0] = ',';
+    field[1] = field[2] = ' ';
     std::memcpy(field + 3, &middles[i], 8);
     std::memcpy(field + 11, &exponent_parts[i], 4);
   }
