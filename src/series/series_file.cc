@@ -204,16 +204,17 @@ void format_step_row(records::OutputBuffer& out, const StepRow& row) {
   at += 16;
   if (row.components == 1) {
     records::write_value_fields(at, row.step, row.points);
-    at += 15 * row.points;
   } else {
+    // va and vb of each point side by side, as the row shows them.
+    double pairs[kValuesPerLine];
     const double* vb = row.step + row.component_stride;
-    for (std::size_t k = 0; k < row.points; ++k, at += 30) {
-      at[0] = ',';
-      records::write_value_field(at + 1, row.step[k]);
-      at[15] = ',';
-      records::write_value_field(at + 16, vb[k]);
+    for (std::size_t k = 0; k < row.points; ++k) {
+      pairs[2 * k] = row.step[k];
+      pairs[2 * k + 1] = vb[k];
     }
+    records::write_value_fields(at, pairs, count);
   }
+  at += 15 * count;
   if (trailing_comma != 0) *at++ = ',';
   at[0] = '\r';
   at[1] = '\n';
