@@ -173,13 +173,16 @@ std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& h
   inputs::prepare_step_buffers(step, header, node_points, first(tables.v_list, counts.v));
 
   PageFiller filler(tables);
-  records::SplitReads split_reads(result);
   TailSteps tail(
       result, header, step, tables.limits.steps,
       [&](const inputs::StepBuffers& decoded, std::int32_t s) {
         store_step(decoded, header, counts, tables, s);
       },
       tail_options);
+  // The second core goes to one helper: the one that decodes the last steps, or else the one
+  // that reads the second part of each long read.
+  std::optional<records::SplitReads> split_reads;
+  if (!tail.helping()) split_reads.emplace(result);
   std::int32_t stored = 0;
   while (true) {
     stored = tail.next_step(result, stored);

@@ -13,9 +13,11 @@
 namespace series {
 namespace {
 
-// Records of this size or more are left on disk and only their picks are read; the helper would
-// read them whole, so files whose step blocks reach it are left to the loop.
-constexpr std::uint64_t kLongestBlock = std::uint64_t{64} << 10;
+// The helper reads a whole block at a time (the loop may read only the picks of long records;
+// the helper copies more, on a core that would otherwise wait). Blocks beyond the largest the data
+// model knows (50000 nodes and links: 1.8 MB) by far are left to the loop, so that the helper's
+// buffer stays small.
+constexpr std::uint64_t kLongestBlock = std::uint64_t{16} << 20;
 
 }  // namespace
 
@@ -28,7 +30,7 @@ TailSteps::TailSteps(const records::Channel& result, const inputs::ResultHeader&
   if (!layout || !result.regular_file || result.framing.continued || limit <= 0) return;
   layout_ = *layout;
   const std::uint64_t block = layout_.bytes();
-  if (block >= kLongestBlock) return;
+  if (block > kLongestBlock) return;
   first_offset_ = result.framing.consumed;
   const records::platform::FileFacts facts = records::platform::file_facts(handle_);
   if (!facts.regular || facts.size <= first_offset_) return;

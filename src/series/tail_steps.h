@@ -50,6 +50,9 @@ class TailSteps {
     return s == boundary_ ? at_boundary(result, s) : s;
   }
 
+  // Whether a helper thread decodes steps.
+  bool helping() const { return helper_.joinable(); }
+
  private:
   static constexpr std::int32_t kNever = -1;
 

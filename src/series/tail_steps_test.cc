@@ -160,6 +160,8 @@ TEST(TailSteps, StoresWhatTheLoopAloneStores) {
       {"a step head at the end", plain + head(60)},
       {"no nodes", result_file(0, 2, 50)},
       {"no links", result_file(4, 0, 50)},
+      // Records so long that the loop reads only their picks, the helper the whole block.
+      {"long records", result_file(4000, 3000, 30)},
       // A block that is longer than a plain one moves every later block: the helper finds no
       // plain block where it looks, and the loop reads every step.
       {"a longer step head among the first steps", result_file(3, 2, 60, 1, Shape::kLongHead), 100,
@@ -175,8 +177,9 @@ TEST(TailSteps, StoresWhatTheLoopAloneStores) {
        false},
   };
   // Files cut anywhere in their last block; with 500 nodes the read-ahead grows for the node
-  // records, and the cut is the end of the file or a read error depending on where it falls.
-  for (const int n : {3, 500}) {
+  // records, with 4000 the loop reads only the picks of the long records; the cut is the end of
+  // the file or a read error depending on where it falls.
+  for (const int n : {3, 500, 4000}) {
     const std::string whole = result_file(n, 2, 40);
     const std::size_t block = 20 + 28 + 20 * static_cast<std::size_t>(n) + 8 + 32;
     for (std::size_t cut = 1; cut < block; cut += block / 13)
