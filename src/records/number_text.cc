@@ -464,20 +464,20 @@ struct ThreeDigitTexts {
 
 constexpr ThreeDigitTexts kThreeDigitTexts;
 
-// Eight value fields, each after a comma, where every value takes the common path; lanes that do
-// not (zero, NaN, infinities, subnormals, magnitudes beyond 1e+/-270, a scaled value within 2^-20
-// of a rounding tie or of an integer) are left to write_value_field. The value is scaled into
-// [10^5, 10^6) by one multiplication with 10^k as a double: its error is below 2^-32, so away
-// from those margins its nearest integer is the correctly rounded digit string, the one the
-// scalar path finds.
+// The texts of eight value fields, rounded together.
 struct EightFields {
-  __mmask8 ok;       // the lanes done here
+  __mmask8 ok;       // the lanes done here; the others are left to write_value_field
   __m512i middle;    // per lane the eight bytes after the two blanks: sign, "D.DD", "DDD"
   __m256i exponent;  // per lane the four bytes of the exponent part
 };
 
 #define FLOWSERIES_VECTOR_BASE "avx512f,avx512dq"
 
+// Each value is scaled into [10^5, 10^6) by one multiplication with 10^k as a double: the
+// product's error is below 2^-32, so away from a rounding tie and from an integer (2^-20) its
+// nearest integer is the correctly rounded digit string, the one the scalar path finds. Lanes
+// within those margins, zeros, NaN, infinities, subnormals and magnitudes beyond 1e+/-270 are not
+// done here.
 [[gnu::target(FLOWSERIES_VECTOR_BASE), gnu::always_inline]] inline EightFields round_eight(
     const double* values) {
   const __m512i bits = _mm512_castpd_si512(_mm512_loadu_pd(values));
@@ -612,7 +612,7 @@ EightFieldsWriter writer_of(FieldsWay way) {
   return nullptr;
 }
 
-FieldsWay best_way() {
+FieldsWay find_best_way() {
 #ifdef FLOWSERIES_VECTOR_FIELDS
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) {
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi"))
@@ -623,11 +623,16 @@ FieldsWay best_way() {
   return FieldsWay::kOneByOne;
 }
 
+// Each way needs what the ones before it need.
+FieldsWay best_way() {
+  static const FieldsWay best = find_best_way();
+  return best;
+}
+
 }  // namespace
 
 bool processor_has(FieldsWay way) {
-  static const FieldsWay best = best_way();
-  return way <= best && (way != FieldsWay::kEightPermuted || best == way);
+  return way <= best_way();
 }
 
 void write_value_fields(char* out, const double* values, std::size_t count, FieldsWay way) {
@@ -641,8 +646,7 @@ void write_value_fields(char* out, const double* values, std::size_t count, Fiel
 }
 
 void write_value_fields(char* out, const double* values, std::size_t count) {
-  static const FieldsWay best = best_way();
-  write_value_fields(out, values, count, best);
+  write_value_fields(out, values, count, best_way());
 }
 
 std::string exponent_field(double x, int width, int digits, int scale) {

@@ -58,8 +58,8 @@ std::span<const std::int32_t> first(std::span<const std::int32_t> list, std::int
 // comes from: on one virtual machine a large page cost 5 ms when the host had just taken it
 // back and 0.25 ms otherwise, against 0.6 ms for its 512 small pages; on another, whose
 // hypervisor maps each page at its first use, 0.1 to 1.5 ms against 5. So the first batches
-// alternate between the two, timed, and the quicker is kept, unless it turns slow; the pages no
-// batch has reached yet are large until then, the quicker of the two in all but that while.
+// alternate between the two, timed, and the quicker is kept, unless it turns slow. Until then the
+// pages that no batch has reached are large, the quicker on both machines but in that while.
 class PageFiller {
  public:
   explicit PageFiller(SeriesTables& tables) : tables_(tables) {

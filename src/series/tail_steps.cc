@@ -14,9 +14,9 @@ namespace series {
 namespace {
 
 // The helper reads a whole block at a time (the loop may read only the picks of long records;
-// the helper copies more, on a core that would otherwise wait). Blocks beyond the largest the data
-// model knows (50000 nodes and links: 1.8 MB) by far are left to the loop, so that the helper's
-// buffer stays small.
+// the helper copies more, on a core that would otherwise wait). Blocks up to this size take it,
+// far beyond the data model's largest (50000 nodes and links: 1.8 MB); longer ones are left to
+// the loop, so that the helper's buffer stays small.
 constexpr std::uint64_t kLongestBlock = std::uint64_t{16} << 20;
 
 }  // namespace
