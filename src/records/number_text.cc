@@ -445,6 +445,12 @@ void write_value_field(char* field, double x) {
 
 namespace {
 
+// A comma and the value field: 15 bytes.
+void write_comma_field(char* out, double x) {
+  out[0] = ',';
+  write_value_field(out + 1, x);
+}
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define FLOWSERIES_VECTOR_FIELDS 1
 
@@ -539,12 +545,9 @@ struct EightFields {
 
 // The lanes the vector way left, one by one.
 void write_left_lanes(char* out, const double* values, unsigned done) {
-  for (int i = 0; i < 8; ++i) {
-    if ((done >> i & 1U) == 0) {
-      out[15 * i] = ',';
-      write_value_field(out + 15 * i + 1, values[i]);
-    }
-  }
+  if (done == 0xFF) return;
+  for (int i = 0; i < 8; ++i)
+    if ((done >> i & 1U) == 0) write_comma_field(out + 15 * i, values[i]);
 }
 
 [[gnu::target(FLOWSERIES_VECTOR_BASE)]] void write_eight_value_fields(char* out,
@@ -597,7 +600,7 @@ constexpr FieldPicks kFieldPicks;
   _mm512_storeu_si512(out, _mm512_permutex2var_epi8(fields.middle, low_picks, second));
   _mm512_mask_storeu_epi8(out + 64, (__mmask64{1} << 56) - 1,
                           _mm512_permutex2var_epi8(fields.middle, high_picks, second));
-  if (fields.ok != 0xFF) write_left_lanes(out, values, fields.ok);
+  write_left_lanes(out, values, fields.ok);
 }
 
 #endif
@@ -639,10 +642,7 @@ void write_value_fields(char* out, const double* values, std::size_t count, Fiel
   std::size_t i = 0;
   if (const EightFieldsWriter writer = writer_of(way); writer != nullptr)
     for (; i + 8 <= count; i += 8) writer(out + 15 * i, values + i);
-  for (; i < count; ++i) {
-    out[15 * i] = ',';
-    write_value_field(out + 15 * i + 1, values[i]);
-  }
+  for (; i < count; ++i) write_comma_field(out + 15 * i, values[i]);
 }
 
 void write_value_fields(char* out, const double* values, std::size_t count) {
