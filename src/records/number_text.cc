@@ -1,9 +1,9 @@
-// Exponent fields are formatted by scaling the value into [10^(n-1), 10^n) with a 64-bit power
-// of ten and 128-bit integer arithmetic: the scaled value's error is far below 1e-9, so its
-// nearest integer is the correctly rounded digit string unless the value lies within a hair of
-// a rounding tie. Those rare cases,
-// and digit counts the fast path does not cover, go to std::to_chars, which rounds the exact
-// binary value with ties to even.
+// Exponent fields are formatted by scaling the value into [10^(n-1), 10^n) with a power of ten:
+// the series files' two fields by double multiplications, other digit counts with a 64-bit power
+// and 128-bit integer arithmetic. The scaled value's error is far below the margin kept from a
+// rounding tie, so its nearest integer is the correctly rounded digit string unless the value
+// lies within that margin. Those rare cases, and digit counts the fast paths do not cover, go to
+// std::to_chars, which rounds the exact binary value with ties to even.
 #include "records/number_text.h"
 
 #include <array>
@@ -190,36 +190,103 @@ Scaled scale_value(std::uint64_t mantissa, int binary_exponent, const PowerEntry
   return true;
 }
 
-// v / 100 for v below 2^32, by multiplication.
-inline std::uint32_t div100(std::uint32_t v) {
-  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(v) * 0x51EB851FULL) >> 37);
+// 10^k for the series fields' rounding as a double split in two factors: a power of two by which
+// the value is multiplied first, which is exact (the product is a normal double), and 10^k divided
+// by it. With 2^200 for the values that need k above 5 (those below 1 or 10) and 2^-200 for the
+// others, neither product of any finite value, subnormals included, overflows or underflows.
+constexpr int kMinFieldPower = 5 - 308;  // 10^(count - 1 - floor(log10 a)), count 6 or 7
+constexpr int kMaxFieldPower = 6 + 324;
+
+struct FieldPower {
+  double lift;
+  double rest;
+};
+
+struct FieldPowerTable {
+  std::array<FieldPower, kMaxFieldPower - kMinFieldPower + 1> value;
+  FieldPowerTable() {
+    for (int k = kMinFieldPower; k <= kMaxFieldPower; ++k) {
+      const PowerEntry& p = kPowers(k);
+      const int lift = k > 5 ? 200 : -200;
+      value[static_cast<std::size_t>(k - kMinFieldPower)] = {
+          std::ldexp(1.0, lift), std::ldexp(static_cast<double>(p.mantissa), p.exponent - lift)};
+    }
+  }
+};
+
+const FieldPowerTable kFieldPowers;
+
+// The `kCount` significant digits of a (positive, finite, non-zero) by double multiplications:
+// a * 10^k carries a relative error below 2^-51, under 2^-27 in absolute terms below 10^7, so
+// away from a rounding tie (2^-20) its nearest integer is the correctly rounded digit string.
+// False for the values within that margin and for a value whose decimal exponent came out one
+// off next to a power of ten that is not a double (its scaled value falls outside the range).
+template <int kCount>
+[[gnu::always_inline]] inline bool round_field(std::uint64_t magnitude, DecimalDigits& out) {
+  static_assert(kCount == 6 || kCount == 7);
+  constexpr double kLow = kCount == 6 ? 1e5 : 1e6;
+  const int k = kCount - 1 - decimal_exponent(magnitude);
+  const FieldPower& power = kFieldPowers.value[static_cast<std::size_t>(k - kMinFieldPower)];
+  const double y = std::bit_cast<double>(magnitude) * power.lift * power.rest;
+  // y in [kLow, 10 kLow): positive doubles order as their bits do.
+  constexpr auto kLowBits = std::bit_cast<std::uint64_t>(kLow);
+  constexpr auto kHighBits = std::bit_cast<std::uint64_t>(10 * kLow);
+  if (std::bit_cast<std::uint64_t>(y) - kLowBits >= kHighBits - kLowBits) return false;
+  // Adding 2^52 rounds y to an integer in the sum's low bits; what it took off or added is
+  // exact, and within the margin of one half for a near-tie.
+  constexpr double kRounder = 0x1p52;
+  const double sum = y + kRounder;
+  constexpr double kMargin = 1.0 / (1 << 20);
+  if (std::fabs(y - (sum - kRounder)) >= 0.5 - kMargin) return false;
+  auto digits = std::bit_cast<std::uint64_t>(sum) - std::bit_cast<std::uint64_t>(kRounder);
+  int shown = kCount - k;
+  if (digits == static_cast<std::uint64_t>(10 * kLow)) {  // rounded up into the next power of ten
+    digits = static_cast<std::uint64_t>(kLow);
+    ++shown;
+  }
+  out = {digits, shown};
+  return true;
 }
 
-// The leading digits of the two series fields with their point, four characters each: ".ddd"
-// for the time field's first three digits (below 1000), "d.d" and a spare byte for the value
-// field's first two (10 to 99).
+// The first eight characters of the two series fields, for either sign and the leading three
+// digits: "  s0.DDD" for the time field (100 to 999), "  sD.DD" and a spare byte for the value
+// field (100 to 999), where s is the sign's place.
 struct LeadingTexts {
-  char point_three_digits[1000][4];
-  char digit_point_digit[100][4];
-  constexpr LeadingTexts() : point_three_digits{}, digit_point_digit{} {
-    for (int v = 0; v < 1000; ++v) {
-      char* at = point_three_digits[v];
-      at[0] = '.';
-      at[1] = static_cast<char>('0' + v / 100);
-      at[2] = static_cast<char>('0' + v / 10 % 10);
-      at[3] = static_cast<char>('0' + v % 10);
-    }
-    for (int v = 0; v < 100; ++v) {
-      char* at = digit_point_digit[v];
-      at[0] = static_cast<char>('0' + v / 10);
-      at[1] = '.';
-      at[2] = static_cast<char>('0' + v % 10);
-      at[3] = ' ';
+  char time[2][1000][8];
+  char value[2][1000][8];
+  constexpr LeadingTexts() : time{}, value{} {
+    for (int negative = 0; negative < 2; ++negative) {
+      for (int v = 0; v < 1000; ++v) {
+        const char sign = negative != 0 ? '-' : ' ';
+        const char a = static_cast<char>('0' + v / 100), b = static_cast<char>('0' + v / 10 % 10),
+                   c = static_cast<char>('0' + v % 10);
+        const char time_text[8] = {' ', ' ', sign, '0', '.', a, b, c};
+        const char value_text[8] = {' ', ' ', sign, a, '.', b, c, ' '};
+        for (int i = 0; i < 8; ++i) {
+          time[negative][v][i] = time_text[i];
+          value[negative][v][i] = value_text[i];
+        }
+      }
     }
   }
 };
 
 constexpr LeadingTexts kLeadingTexts;
+
+// The text of three digits with a spare byte, "DDD ", for 0 to 999.
+struct ThreeDigitTexts {
+  char text[1000][4];
+  constexpr ThreeDigitTexts() : text{} {
+    for (int v = 0; v < 1000; ++v) {
+      text[v][0] = static_cast<char>('0' + v / 100);
+      text[v][1] = static_cast<char>('0' + v / 10 % 10);
+      text[v][2] = static_cast<char>('0' + v % 10);
+      text[v][3] = ' ';
+    }
+  }
+};
+
+constexpr ThreeDigitTexts kThreeDigits;
 
 // The four characters of every exponent part the common path can meet, so that the number of
 // its digits costs no branch.
@@ -250,42 +317,39 @@ constexpr ExponentTexts kExponentTexts;
 // A finite non-zero value in one of the series files' two fields, E16.7 ("  -0.DDDDDDDE+dd")
 // or 1PE14.5 ("  -D.DDDDDE+dd"). False when the value needs the exact path (zero, NaN and the
 // infinities included). The field is wide enough for a sign and a leading zero whatever the
-// value, so every character but the sign's has a fixed place.
+// value, so every character has a fixed place.
 template <int kWidth, int kDigits, int kScale>
 [[gnu::always_inline]] inline bool write_common_field(char* field, double x) {
   static_assert((kWidth == 16 && kDigits == 7 && kScale == 0) ||
                 (kWidth == 14 && kDigits == 5 && kScale == 1));
   constexpr int kCount = kDigits + kScale;
-  constexpr int kText = (kScale == 0 ? 2 : 1) + kCount + 4;  // "0.DDD" or "D.DDD", "E+dd"
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
   const std::uint64_t magnitude = bits & ~(1ULL << 63);
   constexpr std::uint64_t kInfinity = 0x7FF0000000000000ULL;
   if (magnitude - 1 >= kInfinity - 1) return false;  // zero, infinities, NaN
   DecimalDigits d;
-  if (!fast_round(magnitude, kCount, d)) return false;
+  if (!round_field<kCount>(magnitude, d)) return false;
   const int exponent = d.exponent - kScale;
-  // |exponent| <= 330 here (see fast_round), inside the table.
-  static_assert(kExponentTextLimit > 330 && kMaxPower >= 324 + kFastMaxDigits);
-  // Blanks first, then the text right to left, straight into the field.
-  std::memcpy(field, "                                ", kWidth);
-  char* const exponent_part = field + kWidth - 4;
-  std::memcpy(exponent_part, kExponentTexts.text[exponent + kExponentTextLimit], 4);
-  // The leading digits with the point from one entry, stored first: the value field's spare byte
-  // falls on the first of the last four digits, which come from two pairs.
+  // kCount - k, or one more after a carry, less the scale: inside the table.
+  static_assert(6 - kMaxFieldPower - 1 >= -kExponentTextLimit &&
+                7 - kMinFieldPower + 1 <= kExponentTextLimit);
+  // Every character has a fixed place: eight from one entry (blanks, sign, point and the first
+  // digits), the rest from three-digit or two-digit texts, and the exponent part last, over the
+  // spare byte of the entry before it.
   const auto value = static_cast<std::uint32_t>(d.digits);
-  const std::uint32_t high = value / 10000;
-  const std::uint32_t low = value - high * 10000;
-  char* const last_four = exponent_part - 4;
+  const auto negative = static_cast<std::size_t>(bits >> 63);
   if constexpr (kScale == 0) {
-    std::memcpy(last_four - 4, kLeadingTexts.point_three_digits[high], 4);
-    last_four[-5] = '0';
+    const std::uint32_t thousands = value / 1000;
+    const std::uint32_t high = thousands / 10;
+    std::memcpy(field, kLeadingTexts.time[negative][high], 8);
+    field[8] = static_cast<char>('0' + (thousands - high * 10));
+    std::memcpy(field + 9, kThreeDigits.text[value - thousands * 1000], 4);
   } else {
-    std::memcpy(last_four - 3, kLeadingTexts.digit_point_digit[high], 4);
+    const std::uint32_t high = value / 1000;
+    std::memcpy(field, kLeadingTexts.value[negative][high], 8);
+    std::memcpy(field + 7, kThreeDigits.text[value - high * 1000], 4);
   }
-  const std::uint32_t low_pair = div100(low);
-  std::memcpy(last_four, kDigitPairs + 2 * low_pair, 2);
-  std::memcpy(last_four + 2, kDigitPairs + 2 * (low - 100 * low_pair), 2);
-  field[kWidth - kText - 1] = std::signbit(x) ? '-' : ' ';
+  std::memcpy(field + kWidth - 4, kExponentTexts.text[exponent + kExponentTextLimit], 4);
   return true;
 }
 
@@ -454,22 +518,6 @@ void write_comma_field(char* out, double x) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define FLOWSERIES_VECTOR_FIELDS 1
 
-// The text of a value field's digits as two table entries: "D.DD" for the first three digits
-// (100 to 999), "DDD" and a spare byte for the last three.
-struct ThreeDigitTexts {
-  std::uint32_t lead[1000];
-  std::uint32_t tail[1000];
-  constexpr ThreeDigitTexts() : lead{}, tail{} {
-    for (std::uint32_t v = 0; v < 1000; ++v) {
-      const std::uint32_t a = '0' + v / 100, b = '0' + v / 10 % 10, c = '0' + v % 10;
-      lead[v] = a | std::uint32_t{'.'} << 8 | b << 16 | c << 24;
-      tail[v] = a | b << 8 | c << 16;
-    }
-  }
-};
-
-constexpr ThreeDigitTexts kThreeDigitTexts;
-
 // The texts of eight value fields, rounded together.
 struct EightFields {
   __mmask8 ok;       // the lanes done here; the others are left to write_value_field
@@ -526,11 +574,13 @@ struct EightFields {
   const __m512i high =
       _mm512_srli_epi64(_mm512_mul_epu32(digits, _mm512_set1_epi64(274877907)), 38);
   const __m512i low = _mm512_sub_epi64(digits, _mm512_mullo_epi64(high, _mm512_set1_epi64(1000)));
-  const auto* lead = reinterpret_cast<const int*>(kThreeDigitTexts.lead);
-  const auto* tail = reinterpret_cast<const int*>(kThreeDigitTexts.tail);
+  // "D.DD" from the scalar way's leading texts (the four bytes after blanks and sign), "DDD"
+  // with its spare byte, which the shift below drops.
+  const auto* lead = reinterpret_cast<const int*>(&kLeadingTexts.value[0][0][3]);
+  const auto* tail = reinterpret_cast<const int*>(kThreeDigits.text);
   const auto* exponents = reinterpret_cast<const int*>(kExponentTexts.text);
   const __m512i lead_text =
-      _mm512_cvtepu32_epi64(_mm512_mask_i64gather_epi32(_mm256_setzero_si256(), ok, high, lead, 4));
+      _mm512_cvtepu32_epi64(_mm512_mask_i64gather_epi32(_mm256_setzero_si256(), ok, high, lead, 8));
   const __m512i tail_text =
       _mm512_cvtepu32_epi64(_mm512_mask_i64gather_epi32(_mm256_setzero_si256(), ok, low, tail, 4));
   const __m512i sign = _mm512_mask_blend_epi64(_mm512_movepi64_mask(bits), _mm512_set1_epi64(' '),
