@@ -231,13 +231,14 @@ template <int kCount>
   // y in [kLow, 10 kLow): positive doubles order as their bits do.
   constexpr auto kLowBits = std::bit_cast<std::uint64_t>(kLow);
   constexpr auto kHighBits = std::bit_cast<std::uint64_t>(10 * kLow);
-  if (std::bit_cast<std::uint64_t>(y) - kLowBits >= kHighBits - kLowBits) return false;
+  const bool outside = std::bit_cast<std::uint64_t>(y) - kLowBits >= kHighBits - kLowBits;
   // Adding 2^52 rounds y to an integer in the sum's low bits; what it took off or added is
   // exact, and within the margin of one half for a near-tie.
   constexpr double kRounder = 0x1p52;
   const double sum = y + kRounder;
   constexpr double kMargin = 1.0 / (1 << 20);
-  if (std::fabs(y - (sum - kRounder)) >= 0.5 - kMargin) return false;
+  const bool near_tie = std::fabs(y - (sum - kRounder)) >= 0.5 - kMargin;
+  if (outside | near_tie) return false;
   auto digits = std::bit_cast<std::uint64_t>(sum) - std::bit_cast<std::uint64_t>(kRounder);
   int shown = kCount - k;
   if (digits == static_cast<std::uint64_t>(10 * kLow)) {  // rounded up into the next power of ten
