@@ -230,9 +230,11 @@ std::vector<double> property_values(std::size_t count) {
   std::vector<double> values;
   values.reserve(count);
   while (values.size() < count) {
-    const std::size_t kind = values.size() % 7;
+    const std::size_t kind = values.size() % 8;
     double x;
-    if (kind == 6) {  // beside a power of ten, where the decimal exponent changes
+    if (kind == 7) {  // whole numbers and halves, as times and exact values are
+      x = static_cast<double>(random() % 2000000000) * (random() % 2 ? 1.0 : 0.5);
+    } else if (kind == 6) {  // beside a power of ten, where the decimal exponent changes
       x = std::strtod(("1e" + std::to_string(static_cast<int>(random() % 632) - 323)).c_str(),
                       nullptr);
       const int step = static_cast<int>(random() % 5) - 2;
