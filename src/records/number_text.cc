@@ -338,8 +338,8 @@ template <int kWidth, int kDigits, int kScale>
   static_assert(6 - kMaxFieldPower - 1 >= -kExponentTextLimit &&
                 7 - kMinFieldPower + 1 <= kExponentTextLimit);
   // Every character has a fixed place: eight from one entry (blanks, sign, point and the first
-  // digits), the rest from three-digit or two-digit texts, and the exponent part last, over the
-  // spare byte of the entry before it.
+  // digits), the last three digits from one text (in the time field after one more digit), and
+  // the exponent part last, over the spare byte of the text before it.
   const auto value = static_cast<std::uint32_t>(d.digits);
   const auto negative = static_cast<std::size_t>(bits >> 63);
   if constexpr (kScale == 0) {
