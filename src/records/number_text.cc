@@ -559,17 +559,17 @@ struct EightFields {
       _mm512_setzero_si512(), ok,
       _mm512_sub_epi64(_mm512_set1_epi64(5 - kMinDoublePower), exponent), powers, 8));
   const __m512d y = _mm512_mul_pd(_mm512_castsi512_pd(magnitude), power);
-  const __m512i whole = _mm512_cvttpd_epu64(y);
-  const __m512d fraction = _mm512_sub_pd(y, _mm512_cvtepu64_pd(whole));
-  ok &= _mm512_cmple_epu64_mask(_mm512_sub_epi64(whole, _mm512_set1_epi64(100000)),
-                                _mm512_set1_epi64(899999));
+  // y in [10^5, 10^6), near no tie, rounded by adding 2^52, all as round_field does it.
+  ok &= _mm512_cmplt_epu64_mask(
+      _mm512_sub_epi64(_mm512_castpd_si512(y), _mm512_set1_epi64(std::bit_cast<std::int64_t>(1e5))),
+      _mm512_set1_epi64(std::bit_cast<std::int64_t>(1e6) - std::bit_cast<std::int64_t>(1e5)));
+  const __m512d rounder = _mm512_set1_pd(0x1p52);
+  const __m512d sum = _mm512_add_pd(y, rounder);
   constexpr double kMargin = 1.0 / (1 << 20);
-  const __m512d distance_to_half = _mm512_abs_pd(_mm512_sub_pd(fraction, _mm512_set1_pd(0.5)));
-  ok &= _mm512_cmp_pd_mask(distance_to_half, _mm512_set1_pd(kMargin), _CMP_GT_OQ);
-  // Up when above one half; a carry into 10^6 is 100000 with the next exponent.
-  __m512i digits =
-      _mm512_mask_add_epi64(whole, _mm512_cmp_pd_mask(fraction, _mm512_set1_pd(0.5), _CMP_GT_OQ),
-                            whole, _mm512_set1_epi64(1));
+  ok &= _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(y, _mm512_sub_pd(sum, rounder))),
+                           _mm512_set1_pd(0.5 - kMargin), _CMP_LT_OQ);
+  // A carry into 10^6 is 100000 with the next exponent.
+  __m512i digits = _mm512_sub_epi64(_mm512_castpd_si512(sum), _mm512_castpd_si512(rounder));
   const __mmask8 carry = _mm512_cmpeq_epi64_mask(digits, _mm512_set1_epi64(1000000));
   digits = _mm512_mask_mov_epi64(digits, carry, _mm512_set1_epi64(100000));
   const __m512i shown = _mm512_mask_add_epi64(exponent, carry, exponent, _mm512_set1_epi64(1));
