@@ -1,12 +1,14 @@
 // The program's entry: runs the dialogue and reports the failure that ended it, if any.
 #include <new>
+#include <string>
 
 #include "driver/command_line.h"
 #include "driver/run.h"
 #include "records/channel.h"
 #include "records/failure.h"
 #include "records/interrupt.h"
-#include "records/platform.h"
+#include "platform/platform.h"
+#include "tuning/ways.h"
 
 namespace {
 
@@ -22,9 +24,15 @@ int report(const records::Failure& failure) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  records::platform::prepare_process();
+  platform::prepare_process();
   // Options are answered before anything of the run happens.
   if (const auto status = driver::handle_command_line(argc, argv)) return *status;
+  // Read once, before anything of the run: a value not known is said once and changes nothing.
+  if (const std::string note = tuning::read_ways_setting(); !note.empty()) {
+    const std::string line = note + "\r\n";
+    platform::write_some(platform::standard_stream(platform::StandardStream::kError), line.data(),
+                         line.size());
+  }
   records::install_interrupt_handler();
   try {
     records::Console console = records::open_console();

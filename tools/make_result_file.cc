@@ -12,7 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "records/platform.h"
+#include "inputs/result_format.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -104,8 +105,11 @@ Options parse(int argc, char** argv) {
   }
   if (o.output.empty()) usage("no output file named");
   if (o.nodes < 0 || o.links < 0 || o.steps < 0) usage("counts cannot be negative");
-  // A record must fit its 32-bit length.
-  if (o.nodes > 100000000 || o.links > 50000000) usage("too many nodes or links for one record");
+  // A record must fit its 32-bit length: the node steps and the link table are the longest.
+  namespace format = inputs::format;
+  if (o.nodes > static_cast<std::int64_t>(format::kLongestRecord / format::kNodeStepEntry) ||
+      o.links > static_cast<std::int64_t>(format::kLongestRecord / format::kLinkTableEntry))
+    usage("too many nodes or links for one record");
   return o;
 }
 
@@ -113,7 +117,7 @@ Options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   // Messages carry the same bytes on every system.
-  records::platform::prepare_process();
+  platform::prepare_process();
   const Options o = parse(argc, argv);
   std::FILE* file = std::fopen(o.output.c_str(), "wb");
   if (file == nullptr) {
@@ -123,8 +127,8 @@ int main(int argc, char** argv) {
   static char buffer[1 << 20];
   std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
   RecordWriter w(file);
-  std::string title = o.title.substr(0, 80);
-  title.resize(80, ' ');
+  std::string title = o.title.substr(0, inputs::format::kTitleBytes);
+  title.resize(inputs::format::kTitleBytes, ' ');
   w.text(title);
   w.end();
   w.i32(static_cast<std::int32_t>(o.nodes));

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "records/platform.h"
+#include "platform/platform.h"
 
 namespace driver {
 namespace {
@@ -66,12 +66,12 @@ std::optional<int> handle_command_line(int argc, const char* const* argv) {
   const auto answer = answer_command_line(
       std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   if (!answer) return std::nullopt;
-  using records::platform::StandardStream;
+  using platform::StandardStream;
   for (const auto& [stream, text] : {std::pair{StandardStream::kOutput, &answer->output},
                                      std::pair{StandardStream::kError, &answer->error}}) {
     std::string_view rest = *text;
     while (!rest.empty()) {
-      const auto n = records::platform::write_some(records::platform::standard_stream(stream),
+      const auto n = platform::write_some(platform::standard_stream(stream),
                                                    rest.data(), rest.size());
       if (n.count <= 0) break;
       rest.remove_prefix(static_cast<std::size_t>(n.count));

@@ -54,7 +54,7 @@ PoolSizes pool_sizes(const inputs::Limits& l) {
 WorkArea size_work_area(inputs::Limits& limits, const records::Channel& point_list) {
   apply_default_limits(limits);
   if (limits.steps < 0 || limits.h < 0 || limits.p < 0 || limits.q < 0 || limits.v < 0)
-    records::raise_failure(records::kNegativeLimit, &point_list);
+    records::raise_channel_failure(records::kNegativeLimit, point_list);
   const PoolSizes sizes = pool_sizes(limits);
 
   WorkArea area;

@@ -17,7 +17,7 @@ std::int32_t read_point_list(records::Channel& point_list, std::span<std::int32_
   records::read_formatted(point_list, records::kCountLayout, count_target);
   if (count <= 0) return count;
   if (static_cast<std::size_t>(count) > list.size())
-    records::raise_failure(records::kCountTooLarge, &point_list);
+    records::raise_channel_failure(records::kCountTooLarge, point_list);
   std::vector<InputTarget> targets;
   targets.reserve(static_cast<std::size_t>(count));
   for (std::int32_t i = 0; i < count; ++i)
@@ -25,7 +25,7 @@ std::int32_t read_point_list(records::Channel& point_list, std::span<std::int32_
   records::read_formatted(point_list, records::kListLayout, targets);
   for (std::int32_t i = 0; i < count; ++i)
     if (list[static_cast<std::size_t>(i)] > capacity)
-      records::raise_failure(records::kPointOutsideTables, &point_list);
+      records::raise_channel_failure(records::kPointOutsideTables, point_list);
   return count;
 }
 

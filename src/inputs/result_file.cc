@@ -2,9 +2,9 @@
 #include "inputs/result_file.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 
+#include "inputs/result_format.h"
 #include "records/binary_records.h"
 #include "records/failure.h"
 
@@ -38,11 +38,13 @@ std::span<const std::byte> whole_entries(Channel& result, std::int32_t count,
 
 void read_node_table(Channel& result, ResultHeader& header) {
   records::begin_record(result, false);
-  const std::span<const std::byte> entries = whole_entries(result, header.nodes(), 16);
+  const std::span<const std::byte> entries =
+      whole_entries(result, header.nodes(), format::kNodeTableEntry);
   if (!entries.empty()) {
-    for (std::size_t at = 0; at < entries.size(); at += 16) {
+    for (std::size_t at = 0; at < entries.size(); at += format::kNodeTableEntry) {
       header.node_a.push_back(records::decode_f64(entries.data() + at));
-      header.node_base.push_back(records::decode_f64(entries.data() + at + 8));
+      header.node_base.push_back(
+          records::decode_f64(entries.data() + at + format::kNodeBaseOffset));
     }
     records::skip_in_window(result, entries.size());
   } else {
@@ -60,7 +62,8 @@ void read_node_table(Channel& result, ResultHeader& header) {
 }
 
 void read_link_table(Channel& result, ResultHeader& header) {
-  constexpr std::size_t kEntryBytes = 4 * std::tuple_size_v<decltype(header.link_k)> + 16;
+  static_assert(std::tuple_size_v<decltype(header.link_k)> == format::kLinkTableInts);
+  constexpr std::size_t kEntryBytes = format::kLinkTableEntry;
   records::begin_record(result, false);
   const std::span<const std::byte> entries = whole_entries(result, header.links(), kEntryBytes);
   if (!entries.empty()) {
@@ -94,6 +97,16 @@ constexpr std::size_t kCoalesceGap = 16384;
 // in place come straight from the page cache, cold; the prefetch never faults, whatever lies there.
 constexpr std::size_t kPrefetchAhead = 8192;
 
+// Where the two values a step record gives each entry lie (side by side, float64 each).
+struct EntryLayout {
+  std::size_t stride;  // the bytes of one entry
+  std::size_t first;   // the offset of its first value
+};
+constexpr EntryLayout kNodeStep{format::kNodeStepEntry, format::kPOffset};
+constexpr EntryLayout kLinkStep{format::kLinkStepEntry, format::kVaOffset};
+static_assert(format::kQOffset == format::kPOffset + 8 && format::kVbOffset == format::kVaOffset + 8);
+constexpr std::size_t kPairBytes = 16;
+
 // Decodes the two values of each picked entry from `data`, which holds the record's bytes from
 // `base` on.
 void decode_picks(const std::byte* data, std::size_t base, std::size_t stride, std::size_t offset,
@@ -106,64 +119,42 @@ void decode_picks(const std::byte* data, std::size_t base, std::size_t stride, s
     const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(entry) + kPrefetchAhead;
     __builtin_prefetch(reinterpret_cast<const void*>(ahead));  // NOLINT(performance-no-int-to-ptr)
     first[static_cast<std::size_t>(pick)] = records::decode_f64(entry);
-    second[static_cast<std::size_t>(pick)] = records::decode_f64(entry + 8);
+    second[static_cast<std::size_t>(pick)] = records::decode_f64(entry + kPairBytes / 2);
   }
 }
 
-// Copies the picked pairs with one read per cluster of nearby entries.
+// Copies the picked pairs of a record left on disk, with one read per cluster of nearby entries.
 void read_clusters(Channel& result, std::size_t stride, std::size_t offset,
                    std::span<const std::int32_t> picks, std::span<double> first,
-                   std::span<double> second, std::vector<std::byte>& scratch) {
+                   std::span<double> second) {
   std::size_t i = 0;
   while (i < picks.size()) {
     const std::size_t begin = stride * static_cast<std::size_t>(picks[i]) + offset;
     std::size_t j = i + 1;
     while (j < picks.size() &&
            stride * static_cast<std::size_t>(picks[j]) + offset <
-               stride * static_cast<std::size_t>(picks[j - 1]) + offset + 16 + kCoalesceGap)
+               stride * static_cast<std::size_t>(picks[j - 1]) + offset + kPairBytes + kCoalesceGap)
       ++j;
-    const std::size_t end = stride * static_cast<std::size_t>(picks[j - 1]) + offset + 16;
-    if (scratch.size() < end - begin) scratch.resize(end - begin);
-    records::read_record_bytes(result, begin, scratch.data(), end - begin);
-    decode_picks(scratch.data(), begin, stride, offset, picks.subspan(i, j - i), first, second);
+    const std::size_t end = stride * static_cast<std::size_t>(picks[j - 1]) + offset + kPairBytes;
+    decode_picks(records::view_record_bytes(result, begin, end - begin), begin, stride, offset,
+                 picks.subspan(i, j - i), first, second);
     i = j;
   }
 }
 
-// The two ways to the picks of a long record: in place, through the mapped file (only the
-// pages holding picks are touched), or (the second way) by reads of the clusters around them.
-constexpr auto kInPlace = records::TimedChoice::kFirst;
-
-// Copies the picked pairs of a record that comes whole: in place when its bytes are in memory;
-// otherwise in place or by reads, whichever `access` found quicker on this machine.
+// Copies the picked pairs of a record that comes whole: in place when its bytes are in memory.
 void read_picks(Channel& result, std::size_t stride, std::size_t offset,
                 std::span<const std::int32_t> picks, std::span<double> first,
-                std::span<double> second, std::vector<std::byte>& scratch,
-                records::TimedChoice& access) {
+                std::span<double> second) {
   if (picks.empty()) return;
-  const std::size_t low = stride * static_cast<std::size_t>(picks.front()) + offset;
-  const std::size_t high = stride * static_cast<std::size_t>(picks.back()) + offset + 16;
-  // Picks closer together on average than the reads would coalesce touch most of the pages.
-  const bool dense = high - low <= picks.size() * kCoalesceGap;
-  if (records::record_in_memory(result)) {
-    decode_picks(records::view_record_bytes(result, low, high - low, dense), low, stride, offset,
-                 picks, first, second);
+  if (!records::record_in_memory(result)) {
+    read_clusters(result, stride, offset, picks, first, second);
     return;
   }
-  using Clock = std::chrono::steady_clock;
-  const bool timed = !access.settled();
-  const Clock::time_point start = timed ? Clock::now() : Clock::time_point{};
-  const records::TimedChoice::Way way = access.way();
-  const std::byte* data =
-      way == kInPlace ? records::view_record_bytes(result, low, high - low, dense) : nullptr;
-  if (data != nullptr) {
-    decode_picks(data, low, stride, offset, picks, first, second);
-    records::check_viewed(result);
-  } else {
-    if (way == kInPlace) access.rule_out(kInPlace);  // the file cannot be mapped
-    read_clusters(result, stride, offset, picks, first, second, scratch);
-  }
-  if (timed) access.note(way, Clock::now() - start);
+  const std::size_t low = stride * static_cast<std::size_t>(picks.front()) + offset;
+  const std::size_t high = stride * static_cast<std::size_t>(picks.back()) + offset + kPairBytes;
+  decode_picks(records::view_record_bytes(result, low, high - low), low, stride, offset, picks,
+               first, second);
 }
 
 // Copies p and q (node records) or va and vb (link records) of the picked entries. `stride` is
@@ -172,19 +163,18 @@ void read_picks(Channel& result, std::size_t stride, std::size_t offset,
 // entry by entry.
 void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::size_t offset,
                 std::span<const std::int32_t> picks, std::span<double> first,
-                std::span<double> second, std::vector<std::byte>& scratch,
-                records::TimedChoice& access) {
+                std::span<double> second) {
   records::begin_record(result, false, records::RecordAccess::kOnDemand);
   if (count > 0) {
     const std::size_t needed = stride * static_cast<std::size_t>(count);
     if (!records::record_continued(result)) {
       if (records::record_window_size(result) < needed)
         records::raise_record_failure(result, records::kTooMuchData);
-      read_picks(result, stride, offset, picks, first, second, scratch, access);
+      read_picks(result, stride, offset, picks, first, second);
     } else {
       for (std::int32_t i = 0; i < count; ++i) {
         std::int32_t tag = 0;
-        if (offset == 4) records::take_int32(result, false, tag);
+        if (offset == format::kPOffset) records::take_int32(result, false, tag);
         records::take_float64(result, false, first[static_cast<std::size_t>(i)]);
         records::take_float64(result, false, second[static_cast<std::size_t>(i)]);
       }
@@ -220,10 +210,10 @@ void prepare_step_buffers(StepBuffers& buffers, const ResultHeader& header,
                           std::span<const std::int32_t> node_points,
                           std::span<const std::int32_t> link_points) {
   // Sized by N and M, which the header's tables have already shown the file to hold.
-  buffers.p = records::ZeroedVector<double>(static_cast<std::size_t>(header.node_capacity()));
-  buffers.q = records::ZeroedVector<double>(buffers.p.size());
-  buffers.va = records::ZeroedVector<double>(static_cast<std::size_t>(header.link_capacity()));
-  buffers.vb = records::ZeroedVector<double>(buffers.va.size());
+  buffers.p = tuning::ZeroedVector<double>(static_cast<std::size_t>(header.node_capacity()));
+  buffers.q = tuning::ZeroedVector<double>(buffers.p.size());
+  buffers.va = tuning::ZeroedVector<double>(static_cast<std::size_t>(header.link_capacity()));
+  buffers.vb = tuning::ZeroedVector<double>(buffers.va.size());
   buffers.node_picks = picks_of(node_points, header.nodes());
   buffers.link_picks = picks_of(link_points, header.links());
 }
@@ -240,32 +230,38 @@ bool read_step_block(Channel& result, std::int32_t nodes, std::int32_t links,
       records::end_record(result, true) == ReadStatus::kEndOfFile)
     return false;
   buffers.time = time;
-  read_pairs(result, nodes, 20, 4, buffers.node_picks, buffers.p, buffers.q, buffers.scratch,
-             buffers.node_access);
-  read_pairs(result, links, 16, 0, buffers.link_picks, buffers.va, buffers.vb, buffers.scratch,
-             buffers.link_access);
+  read_pairs(result, nodes, kNodeStep.stride, kNodeStep.first, buffers.node_picks, buffers.p,
+             buffers.q);
+  read_pairs(result, links, kLinkStep.stride, kLinkStep.first, buffers.link_picks, buffers.va,
+             buffers.vb);
   return true;
 }
 
+void end_step_blocks(Channel& result) {
+  records::check_not_cut(result);
+  records::release_mappings(result);
+}
+
 std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links) {
-  const std::uint64_t node_bytes = 20 * static_cast<std::uint64_t>(std::max(nodes, 0));
-  const std::uint64_t link_bytes = 16 * static_cast<std::uint64_t>(std::max(links, 0));
-  constexpr std::uint64_t kLongest = INT32_MAX;
-  if (node_bytes > kLongest || link_bytes > kLongest) return std::nullopt;
-  return PlainBlock{
-      {12, static_cast<std::uint32_t>(node_bytes), static_cast<std::uint32_t>(link_bytes)}};
+  const std::uint64_t node_bytes = format::kNodeStepEntry * static_cast<std::uint64_t>(std::max(nodes, 0));
+  const std::uint64_t link_bytes = format::kLinkStepEntry * static_cast<std::uint64_t>(std::max(links, 0));
+  if (node_bytes > format::kLongestRecord || link_bytes > format::kLongestRecord) return std::nullopt;
+  return PlainBlock{{format::kStepHeadBytes, static_cast<std::uint32_t>(node_bytes),
+                     static_cast<std::uint32_t>(link_bytes)}};
 }
 
 bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBuffers& buffers) {
   const std::byte* record = block;
   for (const std::uint32_t length : layout.lengths) {
     if (records::decode_u32(record) != length) return false;
-    record += 8 + std::size_t{length};
+    record += records::kFramingBytes + std::size_t{length};
   }
-  buffers.time = records::decode_f64(block + 8);
-  const std::byte* nodes = block + 8 + layout.lengths[0] + 4;
-  decode_picks(nodes, 0, 20, 4, buffers.node_picks, buffers.p, buffers.q);
-  decode_picks(nodes + layout.lengths[1] + 8, 0, 16, 0, buffers.link_picks, buffers.va, buffers.vb);
+  const std::byte* head = block + records::kMarkerBytes;
+  buffers.time = records::decode_f64(head + format::kStepTimeOffset);
+  const std::byte* nodes = head + layout.lengths[0] + records::kFramingBytes;
+  const std::byte* links = nodes + layout.lengths[1] + records::kFramingBytes;
+  decode_picks(nodes, 0, kNodeStep.stride, kNodeStep.first, buffers.node_picks, buffers.p, buffers.q);
+  decode_picks(links, 0, kLinkStep.stride, kLinkStep.first, buffers.link_picks, buffers.va, buffers.vb);
   return true;
 }
 

@@ -9,9 +9,10 @@
 #include <span>
 #include <vector>
 
+#include "inputs/result_format.h"
+#include "records/binary_records.h"
 #include "records/channel.h"
-#include "records/timed_choice.h"
-#include "records/zeroed_vector.h"
+#include "tuning/zeroed_vector.h"
 
 namespace inputs {
 
@@ -19,12 +20,12 @@ namespace inputs {
 inline constexpr std::int32_t kMinTableEntries = 50000;
 
 struct ResultHeader {
-  std::array<char, 80> title{};
+  std::array<char, format::kTitleBytes> title{};
   std::int32_t node_count = 0;  // N as read; a negative N holds no entries
   std::int32_t link_count = 0;  // M as read
   // Node tables a and base, link tables k1 to k5: max(50000, N or M) entries, zero beyond N or M.
-  records::ZeroedVector<double> node_a, node_base;
-  std::array<records::ZeroedVector<std::int32_t>, 5> link_k;
+  tuning::ZeroedVector<double> node_a, node_base;
+  std::array<tuning::ZeroedVector<std::int32_t>, 5> link_k;
 
   std::int32_t nodes() const { return node_count > 0 ? node_count : 0; }
   std::int32_t links() const { return link_count > 0 ? link_count : 0; }
@@ -40,13 +41,9 @@ ResultHeader read_result_header(records::Channel& result);
 // zero. Entries beyond N or M are never written.
 struct StepBuffers {
   double time = 0;
-  records::ZeroedVector<double> p, q, va, vb;
+  tuning::ZeroedVector<double> p, q, va, vb;
   std::vector<std::int32_t> node_picks;  // 0-based, ascending, below N
   std::vector<std::int32_t> link_picks;  // 0-based, ascending, below M
-  std::vector<std::byte> scratch;        // bytes of records read value by value
-  // How the picks of long records are fetched (in place or by reads), chosen per kind of record
-  // by timing both on the first steps.
-  records::TimedChoice node_access, link_access;
 };
 
 // Sizes the buffers for the header and sets which entries the step loop needs (1-based point
@@ -59,11 +56,18 @@ void prepare_step_buffers(StepBuffers& buffers, const ResultHeader& header,
 bool read_step_block(records::Channel& result, std::int32_t nodes, std::int32_t links,
                      StepBuffers& buffers);
 
+// After the last step block read: values read through a mapping of a file that another program
+// cut since are not kept as if they were read (the read failure), and the file's mappings are
+// let go while the series files are written.
+void end_step_blocks(records::Channel& result);
+
 // A step block as a simulation writes it: each record of one piece, exactly as long as its
 // values.
 struct PlainBlock {
   std::array<std::uint32_t, 3> lengths{};  // step head, node step, link step
-  std::uint64_t bytes() const { return 24 + std::uint64_t{lengths[0]} + lengths[1] + lengths[2]; }
+  std::uint64_t bytes() const {
+    return 3 * records::kFramingBytes + std::uint64_t{lengths[0]} + lengths[1] + lengths[2];
+  }
 };
 // None when a record of N nodes or M links is too long for a marker.
 std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links);

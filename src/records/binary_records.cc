@@ -47,7 +47,7 @@ std::uint64_t refill(Channel& channel) {
 void need_bytes(Channel& channel, std::uint64_t count) {
   const std::uint64_t target = channel.framing.consumed + count;
   fill_to(channel, target);
-  if (channel.in.end_offset < target) raise_failure(kReadError, &channel);
+  if (channel.in.end_offset < target) raise_channel_failure(kReadError, channel);
 }
 
 // Long records below this size are always read whole.
@@ -63,11 +63,11 @@ bool fetch_piece(Channel& channel, RecordAccess access) {
   const std::int32_t marker = decode_i32(channel.in.at_offset(f.consumed));
   f.continued = marker < 0;
   const std::int64_t length = marker < 0 ? -static_cast<std::int64_t>(marker) : marker;
-  const std::uint64_t span = 8 + static_cast<std::uint64_t>(length);
+  const std::uint64_t span = kFramingBytes + static_cast<std::uint64_t>(length);
   if (f.filled - f.consumed < span) {
     if (static_cast<std::int64_t>(span) > f.capacity) f.capacity = length + 12;
     if (refill(channel) == 0) return false;
-    if (f.filled - f.consumed < span) raise_failure(kReadError, &channel);
+    if (f.filled - f.consumed < span) raise_channel_failure(kReadError, channel);
   }
   f.window_begin = f.consumed + 4;
   f.window_end = f.window_begin + static_cast<std::uint64_t>(length);
@@ -179,21 +179,28 @@ void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, s
   if (n == 0) return;
   if (f.in_memory) {
     std::memcpy(out, channel.in.at_offset(f.window_begin + offset), n);
-  } else if (!read_at(channel, f.window_begin + offset, out, n)) {
-    raise_failure(kReadError, &channel);
+    return;
   }
+  const std::span<const std::byte> got = read_scattered(channel, f.window_begin + offset, n);
+  if (got.size() < n) raise_channel_failure(kReadError, channel);
+  std::memcpy(out, got.data(), n);
 }
 
 bool record_in_memory(const Channel& channel) {
   return channel.framing.in_memory;
 }
 
-const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n,
-                                   bool dense) {
+const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n) {
   require_in_window(channel, offset, n);
   const Framing& f = channel.framing;
   if (f.in_memory) return channel.in.at_offset(f.window_begin + offset);
-  return view_at(channel, f.window_begin + offset, n, dense);
+  const std::span<const std::byte> got = read_scattered(channel, f.window_begin + offset, n);
+  if (got.size() < n) raise_channel_failure(kReadError, channel);
+  return got.data();
+}
+
+std::uint64_t next_record_offset(const Channel& channel) {
+  return channel.framing.consumed;
 }
 
 namespace {
@@ -205,7 +212,7 @@ bool pass_piece(Channel& channel, std::uint32_t length) {
   if (f.filled - f.consumed < 4) {
     if (refill(channel) == 0 || f.filled - f.consumed < 4) return false;
   }
-  const std::uint64_t span = 8 + std::uint64_t{length};
+  const std::uint64_t span = kFramingBytes + std::uint64_t{length};
   if (f.filled - f.consumed < span) {
     if (static_cast<std::int64_t>(span) > f.capacity) f.capacity = std::int64_t{length} + 12;
     if (refill(channel) == 0 || f.filled - f.consumed < span) return false;
@@ -236,8 +243,8 @@ bool pass_records(Channel& channel, std::span<const std::uint32_t> lengths, std:
 }
 
 void raise_record_failure(Channel& channel, int number) {
-  check_viewed(channel);
-  raise_failure(number, &channel);
+  check_not_cut(channel);
+  raise_channel_failure(number, channel);
 }
 
 void skip_in_window(Channel& channel, std::size_t count) {

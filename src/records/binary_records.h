@@ -12,6 +12,10 @@
 
 namespace records {
 
+// A piece's data stands between two length markers.
+inline constexpr std::size_t kMarkerBytes = 4;
+inline constexpr std::size_t kFramingBytes = 2 * kMarkerBytes;
+
 enum class ReadStatus { kReady, kEndOfFile };
 
 // kOnDemand lets a long record of a regular file stay on disk: the caller then reads only the
@@ -44,13 +48,12 @@ bool record_in_memory(const Channel& channel);
 // Copies n bytes at `offset` within the current piece's window, in memory or on disk. A window
 // too short is failure 67; a file that shrank under the reader is failure 39.
 void read_record_bytes(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);
-// The n bytes at `offset` within the current piece's window in memory, without a copy: the read-
-// ahead's bytes, or a mapped view of the file for a record left on disk; null when neither can
-// be had (then read_record_bytes). Failure 67 as read_record_bytes. Valid until the next fetch
-// or view on the channel; check_viewed tells whether the file was cut while they were read.
-// `dense`: most of the n bytes will be read (see view_at).
-const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n,
-                                   bool dense);
+// The n bytes at `offset` within the current piece's window without a copy where that can be: the
+// read-ahead's bytes, or for a record left on disk whatever the file's byte source hands out.
+// Failures as read_record_bytes. Valid until the next fetch or read on the channel.
+const std::byte* view_record_bytes(Channel& channel, std::uint64_t offset, std::size_t n);
+// The file offset of the next record's leading marker.
+std::uint64_t next_record_offset(const Channel& channel);
 // Marks `count` bytes of the window as taken.
 void skip_in_window(Channel& channel, std::size_t count);
 
@@ -61,10 +64,10 @@ void skip_in_window(Channel& channel, std::size_t count);
 // with nothing moved, where reading them would have met the end of the file.
 bool pass_records(Channel& channel, std::span<const std::uint32_t> lengths, std::uint64_t repeats);
 
-// Ends the run with failure `number`, found in the file's bytes; or, when check_viewed finds
-// that they came through a mapped window of a file that another program cut since (the bytes
-// past its new end then read as zeros, and zeros are no evidence of a damaged file), with the
-// read failure 39 that a read would have met there.
+// Ends the run with failure `number`, found in the file's bytes; or, when they came through a
+// mapping of a file that another program cut since (the bytes past its new end then read as
+// zeros, and zeros are no evidence of a damaged file), with the read failure 39 that a read would
+// have met there.
 [[noreturn]] void raise_record_failure(Channel& channel, int number);
 
 // Little-endian decoding, whatever machine reads it.

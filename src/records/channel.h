@@ -2,18 +2,20 @@
 // failure reports show), its system handle, and the buffers of whatever reads or writes it.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "records/platform.h"
-#include "records/timed_choice.h"
+#include "platform/platform.h"
+#include "platform/byte_source.h"
+#include "records/failure.h"
 
 namespace records {
 
@@ -29,35 +31,23 @@ inline constexpr int kConsoleOutputChannel = -1;
 inline constexpr int kConsoleInputChannel = -4;
 
 // Bytes read from the file: bytes()[begin, end) holds the file's bytes up to end_offset. They
-// are the buffer's own (`data`), or those of a mapped window of the file when `mapped` is set.
+// are the buffer's own (`data`: pipes, consoles), or, for a regular file, a span that its byte
+// source handed out (into `scratch` or into a mapping of the file).
 struct InputBuffer {
   std::unique_ptr<std::byte[]> data;
   std::size_t capacity = 0;
-  const std::byte* mapped = nullptr;
+  platform::Scratch scratch;
+  const std::byte* from_source = nullptr;
   std::size_t begin = 0;
   std::size_t end = 0;
   std::uint64_t end_offset = 0;  // file offset of bytes()[end]
   bool at_end = false;           // the last read delivered nothing
 
-  const std::byte* bytes() const { return mapped != nullptr ? mapped : data.get(); }
+  const std::byte* bytes() const { return from_source != nullptr ? from_source : data.get(); }
   std::uint64_t begin_offset() const { return end_offset - (end - begin); }
   const std::byte* at_offset(std::uint64_t offset) const {
     return bytes() + end - static_cast<std::size_t>(end_offset - offset);
   }
-};
-
-// How the input buffer of a regular file is refilled: by reads into the buffer, or by pointing
-// it into a mapped window of the file, which saves the copy but pays a page fault wherever the
-// window is first touched. Which is quicker depends on the machine, so the refills alternate
-// and each way is timed over the bytes consumed until the next refill.
-struct RefillChoice {
-  static constexpr TimedChoice::Way kReads = TimedChoice::kFirst;
-  static constexpr TimedChoice::Way kInPlace = TimedChoice::kSecond;
-  TimedChoice ways;
-  TimedChoice::Way last = kReads;
-  std::chrono::steady_clock::time_point since;
-  std::uint64_t since_offset = 0;
-  bool timing = false;
 };
 
 // The read-ahead of the record framing. Which cut records count as the end of the file and which
@@ -125,23 +115,6 @@ class Ownership {
   bool owned_ = false;
 };
 
-class SplitReads;
-
-// The part of a file mapped for reading records in place (see view_at and RefillChoice). A move
-// hands the view over, so that exactly one channel unmaps it.
-struct MappedWindow {
-  MappedWindow() = default;
-  MappedWindow(const MappedWindow&) = delete;
-  MappedWindow& operator=(const MappedWindow&) = delete;
-  MappedWindow(MappedWindow&& other) noexcept
-      : view(std::exchange(other.view, {})), refused(other.refused) {}
-  MappedWindow& operator=(MappedWindow&&) = delete;
-  ~MappedWindow() { platform::unmap_view(view); }
-
-  platform::FileView view;
-  bool refused = false;  // the system would not map the file: reads from then on
-};
-
 struct Channel {
   Channel() = default;
   Channel(const Channel&) = delete;
@@ -165,8 +138,12 @@ struct Channel {
   bool unicode_console = false;
 
   InputBuffer in;
-  RefillChoice refills;
+  // The record reader's own: the other units ask through its functions.
   Framing framing;
+  // Where a regular file's bytes come from (made at the first read), and the scratch of reads
+  // outside the read-ahead.
+  std::unique_ptr<platform::ByteSource> source;
+  platform::Scratch scattered;
   // When set, every text line read is appended here, as read (the point-list checker shows the
   // user which line each value came from).
   std::vector<std::string>* transcript = nullptr;
@@ -177,10 +154,13 @@ struct Channel {
   // through them; the console is a stream that is never cut, whatever stands behind it.
   bool cut_at_first_write = false;
   bool cut_done = false;
-  // While set, long reads at an offset are shared with a helper thread.
-  SplitReads* split_reads = nullptr;
-  MappedWindow window;
 };
+
+// Ends the run with failure `number` on the channel: its number and resolved path.
+[[noreturn]] inline void raise_channel_failure(int number, const Channel& channel,
+                                               int os_error = 0) {
+  raise_failure(number, channel.number, channel.path, os_error);
+}
 
 // Resolves the fixed-width `name` (leading blanks, trailing blanks and NULs removed; made
 // absolute against the current directory) and opens it for reading and writing, or for reading
@@ -210,48 +190,21 @@ bool read_once(Channel& channel, std::size_t limit);
 // Drops the buffered bytes before `offset`; reading goes on from there (regular files only).
 void skip_to(Channel& channel, std::uint64_t offset);
 
-// Reads n bytes at a file offset without touching the input buffer; false when the file ends
-// first.
-bool read_at(Channel& channel, std::uint64_t offset, std::byte* out, std::size_t n);
+// The n bytes at a file offset, outside the read-ahead (fewer where the file ends first): a span
+// into the channel's scratch or a mapping, valid until the next read on the channel. Regular
+// files only. A refused read, or a file found cut under bytes read before, ends the run with the
+// read failure.
+std::span<const std::byte> read_scattered(Channel& channel, std::uint64_t offset, std::size_t n);
 
-// The file's n bytes at `offset` in memory, through a window of the file mapped for reading
-// (kViewWindow bytes or the n asked, whichever is more), or null where that cannot be: not a
-// regular file, bytes past the end of the file, or a system that will not map it; read_at is
-// the way then. Valid until the next view_at or the channel's close. Another program may cut the
-// file while it is mapped: the bytes past the new end then read as zeros, and the next
-// check_viewed ends the run with the read failure that a read would have met.
-inline constexpr std::size_t kViewWindow = std::size_t{8} << 20;
-// `dense`: the reader will touch most of the pages, front to back (the disk is then read ahead).
-const std::byte* view_at(Channel& channel, std::uint64_t offset, std::size_t n, bool dense);
-void check_viewed(Channel& channel);
-// Lets the window go (its pages no longer count as the process's memory); bytes the input
-// buffer held through it are read again if they are asked for.
-void release_view(Channel& channel);
+// Ends the run with the read failure when bytes read so far came through a mapping of a file
+// that another program has cut since (they read as zeros there, where a read would have failed).
+void check_not_cut(Channel& channel);
+// Lets the mappings of the file go (their pages no longer count as the process's memory); bytes
+// the read-ahead held through them are read again if they are asked for.
+void release_mappings(Channel& channel);
 
-// For as long as it lives, reads of at least kSplitReadMin bytes at an offset on `channel` are
-// cut in two and the second half is read by a helper thread at the same time: copying from the
-// page cache is most of the work of a run that picks values out of long records, and two cores
-// copy about twice as fast as one. The helper takes only what is already in memory and leaves
-// the rest, so that a file coming from the disk is still read as one stream. The helper starts
-// at the first such read. The outcome is that of one read: the first half's failure or end
-// comes first.
-inline constexpr std::size_t kSplitReadMin = std::size_t{256} << 10;
-
-class SplitReads {
- public:
-  explicit SplitReads(Channel& channel);
-  SplitReads(const SplitReads&) = delete;
-  SplitReads& operator=(const SplitReads&) = delete;
-  ~SplitReads();
-
-  // As read_at; only for regular files.
-  bool read(std::uint64_t offset, std::byte* out, std::size_t n);
-
- private:
-  struct Shared;
-  Channel& channel_;
-  std::unique_ptr<Shared> shared_;
-};
+// The size of a regular file as the system sees it now; nothing for other channels.
+std::optional<std::uint64_t> file_size(const Channel& channel);
 
 // Writes `bytes` to the file, all of them, or ends the run with the write failure.
 void write_all(Channel& channel, std::string_view bytes);

@@ -76,7 +76,7 @@ std::int32_t truncate_real(std::string_view v) {
 std::string_view next_line_with_value(Channel& input, std::size_t& pos) {
   std::string_view line;
   while (true) {
-    if (!read_line(input, line)) raise_failure(kEndOfFile, &input);
+    if (!read_line(input, line)) raise_channel_failure(kEndOfFile, input);
     pos = 0;
     while (pos < line.size() && is_blank(line[pos])) ++pos;
     if (pos < line.size()) return line;
@@ -133,13 +133,13 @@ void read_free_integer(Channel& input, std::int32_t& target) {
   }
 
   const NumberShape shape = number_shape(value);
-  if (!shape.valid) raise_failure(kSyntaxError, &input);
+  if (!shape.valid) raise_channel_failure(kSyntaxError, input);
   if (shape.real) {
     target = truncate_real(value);
     return;
   }
   const IntegerInput parsed = read_integer_field(value);
-  if (!parsed.ok) raise_failure(kConversionError, &input);
+  if (!parsed.ok) raise_channel_failure(kConversionError, input);
   target = parsed.value;
 }
 

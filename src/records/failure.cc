@@ -8,8 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "records/channel.h"
-#include "records/platform.h"
+#include "platform/platform.h"
 
 namespace records {
 namespace {
@@ -92,17 +91,12 @@ Failure::Failure(int number, bool has_channel, int unit, std::string file, int o
   frame_count_ = platform::capture_frames(frames_.data(), kMaxFrames);
 }
 
-void raise_failure(int number, const Channel* channel, int os_error) {
-  if (channel == nullptr) throw Failure(number, false, 0, std::string(), os_error);
-  throw Failure(number, true, channel->number, channel->path, os_error);
-}
-
-void raise_failure(int number, const Channel* channel) {
-  raise_failure(number, channel, 0);
+void raise_failure(int number, int unit, std::string_view path, int os_error) {
+  throw Failure(number, true, unit, std::string(path), os_error);
 }
 
 void raise_failure(int number) {
-  raise_failure(number, nullptr, 0);
+  throw Failure(number, false, 0, std::string(), 0);
 }
 
 int end_run() {

@@ -10,8 +10,6 @@
 
 namespace records {
 
-struct Channel;
-
 enum class Severity { kSevere, kError };
 
 struct CatalogueEntry {
@@ -71,10 +69,9 @@ class Failure : public std::exception {
   std::array<void*, kMaxFrames> frames_{};
 };
 
-// Ends the run with the catalogue entry `number` on `channel` (its number and resolved path).
-[[noreturn]] void raise_failure(int number, const Channel* channel);
-// The same, for a failure that the operating system reported with its own error code.
-[[noreturn]] void raise_failure(int number, const Channel* channel, int os_error);
+// Ends the run with the catalogue entry `number` on unit `unit`, whose resolved path is `path`;
+// `os_error` is the operating system's own code when the system refused the operation (0: none).
+[[noreturn]] void raise_failure(int number, int unit, std::string_view path, int os_error = 0);
 // For the failures that name no channel (41, 179).
 [[noreturn]] void raise_failure(int number);
 

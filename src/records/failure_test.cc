@@ -14,7 +14,8 @@ namespace {
 
 Failure caught(int number, const Channel* channel, int os_error = 0) {
   try {
-    raise_failure(number, channel, os_error);
+    if (channel == nullptr) raise_failure(number);
+    raise_failure(number, channel->number, channel->path, os_error);
   } catch (const Failure& failure) {
     return failure;
   }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "records/platform.h"
+#include "platform/platform.h"
 
 namespace records {
 

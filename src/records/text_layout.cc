@@ -74,7 +74,7 @@ void read_formatted(Channel& channel, const TextLayout& layout,
   std::string_view line;
   std::size_t column = 0;
   auto next_line = [&] {
-    if (!read_line(channel, line)) raise_failure(kEndOfFile, &channel);
+    if (!read_line(channel, line)) raise_channel_failure(kEndOfFile, channel);
     column = 0;
   };
   next_line();
@@ -105,7 +105,7 @@ void read_formatted(Channel& channel, const TextLayout& layout,
           column += width;
         }
         const IntegerInput parsed = read_integer_field(field);
-        if (!parsed.ok) raise_failure(kConversionError, &channel);
+        if (!parsed.ok) raise_channel_failure(kConversionError, channel);
         *t.integer = parsed.value;
         return true;
       },

@@ -24,7 +24,7 @@ bool read_more(Channel& channel) {
     } else {
       const std::size_t capacity = in.capacity == 0 ? kMinLineBuffer : in.capacity * 2;
       std::unique_ptr<std::byte[]> data(new (std::nothrow) std::byte[capacity]);
-      if (!data) raise_failure(kNoBufferMemory, &channel);
+      if (!data) raise_channel_failure(kNoBufferMemory, channel);
       if (held > 0) std::memcpy(data.get(), in.data.get() + in.begin, held);
       in.data = std::move(data);
       in.capacity = capacity;
@@ -34,7 +34,7 @@ bool read_more(Channel& channel) {
   }
   const platform::Transfer got =
       platform::read_some(channel.handle, in.data.get() + in.end, in.capacity - in.end);
-  if (got.count < 0) raise_failure(kReadError, &channel, got.os_error);
+  if (got.count < 0) raise_channel_failure(kReadError, channel, got.os_error);
   if (got.count == 0) return false;
   in.end += static_cast<std::size_t>(got.count);
   in.end_offset += static_cast<std::uint64_t>(got.count);

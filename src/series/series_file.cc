@@ -2,19 +2,13 @@
 #include "series/series_file.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "records/channel.h"
 #include "records/number_text.h"
-#include "records/spin_wait.h"
 #include "records/text_layout.h"
+#include "series/chunk_ring.h"
+#include "tuning/ways.h"
 
 namespace series {
 
@@ -58,133 +52,16 @@ struct RowRange {
   }
 };
 
-// Rows are formatted in chunks of about this much text, into a ring of this many buffers.
+// Rows are formatted in chunks of about this much text.
 constexpr std::size_t kChunkBytes = 1 << 20;
-constexpr std::size_t kChunkSlots = 4;
-
-// Long files: this thread and a helper each take the next chunk of rows and format it into the
-// ring; this thread writes the chunks in row order as they are done, so that writing one chunk
-// overlaps formatting the next ones. Formatting touches no channel, so the output is the same
-// bytes in the same order as sequential formatting. At most kChunkSlots chunks are held at once.
-class ChunkPipeline {
- public:
-  ChunkPipeline(const RowRange& rows, std::size_t rows_per_chunk)
-      : rows_(rows),
-        rows_per_chunk_(rows_per_chunk),
-        chunks_((rows.times.size() + rows_per_chunk - 1) / rows_per_chunk) {}
-
-  void run(records::Channel& file) {
-    std::thread helper;
-    try {
-      helper = std::thread([this] { help(); });
-    } catch (const std::system_error&) {
-      // No thread to be had (a tight address-space or process limit): this thread does it all.
-    }
-    // Whatever ends the loop (a failed write throws), the helper stops and is joined first.
-    struct Join {
-      ChunkPipeline& pipeline;
-      std::thread& helper;
-      ~Join() {
-        {
-          const std::lock_guard lock(pipeline.mutex_);
-          pipeline.stopping_ = true;
-          pipeline.note_change();
-        }
-        if (helper.joinable()) helper.join();
-      }
-    } join{*this, helper};
-
-    std::unique_lock lock(mutex_);
-    while (next_write_ < chunks_) {
-      if (helper_failure_) std::rethrow_exception(helper_failure_);
-      Slot& slot = slots_[next_write_ % kChunkSlots];
-      if (slot.done) {
-        lock.unlock();
-        records::write_all(file, slot.out.view());
-        slot.out.clear();
-        lock.lock();
-        slot.done = false;
-        ++next_write_;
-        note_change();
-      } else if (can_claim()) {
-        format_next(lock);
-      } else {
-        wait_for_change(lock);
-      }
-    }
-  }
-
- private:
-  struct alignas(64) Slot {
-    records::OutputBuffer out;
-    bool done = false;
-  };
-
-  bool can_claim() const {
-    return next_claim_ < chunks_ && next_claim_ < next_write_ + kChunkSlots;
-  }
-
-  // Claims the next chunk, formats it with the lock released, and marks it done.
-  void format_next(std::unique_lock<std::mutex>& lock) {
-    const std::size_t chunk = next_claim_++;
-    Slot& slot = slots_[chunk % kChunkSlots];
-    lock.unlock();
-    const std::size_t first = chunk * rows_per_chunk_;
-    rows_.format(slot.out, first, std::min(first + rows_per_chunk_, rows_.times.size()));
-    lock.lock();
-    slot.done = true;
-    note_change();
-  }
-
-  // Called with the lock held.
-  void note_change() {
-    changes_.fetch_add(1, std::memory_order_release);
-    changed_.notify_all();
-  }
-
-  // Chunks are done and written a millisecond or less apart, and on a virtual machine a sleeping
-  // thread can take as long to wake: the waiter spins a while before it sleeps.
-  void wait_for_change(std::unique_lock<std::mutex>& lock) {
-    const unsigned seen = changes_.load(std::memory_order_relaxed);
-    lock.unlock();
-    const bool changed = records::spin_while_equal(changes_, seen, std::chrono::milliseconds(20));
-    lock.lock();
-    if (!changed && changes_.load(std::memory_order_relaxed) == seen) changed_.wait(lock);
-  }
-
-  void help() {
-    std::unique_lock lock(mutex_);
-    try {
-      while (!stopping_ && next_claim_ < chunks_) {
-        if (can_claim())
-          format_next(lock);
-        else
-          wait_for_change(lock);
-      }
-    } catch (...) {
-      if (!lock.owns_lock()) lock.lock();
-      helper_failure_ = std::current_exception();
-      note_change();
-    }
-  }
-
-  const RowRange& rows_;
-  const std::size_t rows_per_chunk_;
-  const std::size_t chunks_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::atomic<unsigned> changes_{0};
-  std::size_t next_claim_ = 0;
-  std::size_t next_write_ = 0;
-  bool stopping_ = false;
-  std::exception_ptr helper_failure_;
-  Slot slots_[kChunkSlots];
-};
 
 void write_rows_in_parallel(records::Channel& file, const RowRange& rows) {
   records::flush_output(file);  // the header; the file is cut behind it
   const std::size_t row_bytes = 18 + 15 * rows.values_per_row();
-  ChunkPipeline(rows, std::max<std::size_t>(1, kChunkBytes / row_bytes)).run(file);
+  write_chunk_ring(file, rows.times.size(), std::max<std::size_t>(1, kChunkBytes / row_bytes),
+                   [&rows](records::OutputBuffer& out, std::size_t first, std::size_t end) {
+                     rows.format(out, first, end);
+                   });
 }
 
 }  // namespace
@@ -233,7 +110,7 @@ void write_series_file(std::string_view name, int number, std::span<const std::i
   records::write_formatted(file, records::kHeaderLayout, values);
 
   const RowRange rows{times, columns, points.size()};
-  if (times.size() * rows.values_per_row() < parallel_min_values) {
+  if (tuning::plain_ways() || times.size() * rows.values_per_row() < parallel_min_values) {
     rows.format(file.out, 0, times.size());
   } else {
     write_rows_in_parallel(file, rows);

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "records/binary_records.h"
-#include "records/platform.h"
+#include "platform/byte_source.h"
+#include "tuning/ways.h"
 
 namespace series {
 namespace {
@@ -24,17 +25,18 @@ constexpr std::uint64_t kLongestBlock = std::uint64_t{16} << 20;
 TailSteps::TailSteps(const records::Channel& result, const inputs::ResultHeader& header,
                      const inputs::StepBuffers& prototype, std::int32_t limit, Store store,
                      const TailOptions& options)
-    : handle_(result.handle), store_(std::move(store)) {
+    : store_(std::move(store)) {
   const std::optional<inputs::PlainBlock> layout =
       inputs::plain_block(header.nodes(), header.links());
-  if (!layout || !result.regular_file || result.framing.continued || limit <= 0) return;
+  const std::optional<std::uint64_t> size = records::file_size(result);
+  if (tuning::plain_ways() || !layout || !size || records::record_continued(result) || limit <= 0)
+    return;
   layout_ = *layout;
   const std::uint64_t block = layout_.bytes();
   if (block > kLongestBlock) return;
-  first_offset_ = result.framing.consumed;
-  const records::platform::FileFacts facts = records::platform::file_facts(handle_);
-  if (!facts.regular || facts.size <= first_offset_) return;
-  const std::uint64_t steps = std::min<std::uint64_t>((facts.size - first_offset_) / block,
+  first_offset_ = records::next_record_offset(result);
+  if (*size <= first_offset_) return;
+  const std::uint64_t steps = std::min<std::uint64_t>((*size - first_offset_) / block,
                                                       static_cast<std::uint64_t>(limit));
   if (steps < 2 || steps * block < options.min_bytes) return;
   end_ = static_cast<std::int32_t>(steps);
@@ -47,6 +49,7 @@ TailSteps::TailSteps(const records::Channel& result, const inputs::ResultHeader&
   buffers_.link_picks = prototype.link_picks;
   node_entries_ = prototype.p.size();
   link_entries_ = prototype.va.size();
+  source_ = platform::make_cached_source(result.handle);
   try {
     helper_ = std::thread([this] { help(); });
   } catch (const std::system_error&) {
@@ -82,7 +85,7 @@ std::int32_t TailSteps::at_boundary(records::Channel& result, std::int32_t s) {
     return s;
   }
   const std::uint64_t offset = first_offset_ + static_cast<std::uint64_t>(s) * layout_.bytes();
-  if (s == checked_ && s < end_ && result.framing.consumed == offset &&
+  if (s == checked_ && s < end_ && records::next_record_offset(result) == offset &&
       records::pass_records(result, layout_.lengths, static_cast<std::uint64_t>(end_ - s)))
     return end_;
   return s;
@@ -90,11 +93,12 @@ std::int32_t TailSteps::at_boundary(records::Channel& result, std::int32_t s) {
 
 void TailSteps::help() {
   try {
-    buffers_.p = records::ZeroedVector<double>(node_entries_);
-    buffers_.q = records::ZeroedVector<double>(node_entries_);
-    buffers_.va = records::ZeroedVector<double>(link_entries_);
-    buffers_.vb = records::ZeroedVector<double>(link_entries_);
-    std::vector<std::byte> bytes(static_cast<std::size_t>(batch_) * layout_.bytes());
+    buffers_.p = tuning::ZeroedVector<double>(node_entries_);
+    buffers_.q = tuning::ZeroedVector<double>(node_entries_);
+    buffers_.va = tuning::ZeroedVector<double>(link_entries_);
+    buffers_.vb = tuning::ZeroedVector<double>(link_entries_);
+    platform::Scratch bytes;
+    bytes.reserve_or_throw(static_cast<std::size_t>(batch_) * layout_.bytes());
     std::int32_t low = end_;
     while (true) {
       std::int32_t first = 0;
@@ -118,20 +122,16 @@ void TailSteps::help() {
 
 // Reads steps [first, end) and stores them; false where a read comes short (or would wait for
 // the disk) or a block is not plain (the steps stored before it are stored again by the loop).
-bool TailSteps::take_batch(std::int32_t first, std::int32_t end, std::vector<std::byte>& bytes) {
+bool TailSteps::take_batch(std::int32_t first, std::int32_t end, platform::Scratch& scratch) {
   const std::uint64_t block = layout_.bytes();
   const std::size_t size = static_cast<std::size_t>(end - first) * block;
   const std::uint64_t offset = first_offset_ + static_cast<std::uint64_t>(first) * block;
-  for (std::size_t done = 0; done < size;) {
-    // Only what the system holds in memory: reading backwards from the disk while the loop reads
-    // forwards would move a disk's heads between two places for every batch.
-    const records::platform::Transfer got =
-        records::platform::read_cached_at(handle_, bytes.data() + done, size - done, offset + done);
-    if (got.count <= 0) return false;
-    done += static_cast<std::size_t>(got.count);
-  }
+  // Only what the system holds in memory: reading backwards from the disk while the loop reads
+  // forwards would move a disk's heads between two places for every batch.
+  const platform::SourceRead got = source_->read(offset, size, scratch, platform::Access::kSequential);
+  if (got.os_error != 0 || got.bytes.size() < size) return false;
   for (std::int32_t s = first; s < end; ++s) {
-    if (!inputs::decode_plain_block(bytes.data() + static_cast<std::size_t>(s - first) * block,
+    if (!inputs::decode_plain_block(got.bytes.data() + static_cast<std::size_t>(s - first) * block,
                                     layout_, buffers_))
       return false;
     store_(buffers_, s);

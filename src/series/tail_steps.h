@@ -13,11 +13,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "inputs/result_file.h"
+#include "platform/byte_source.h"
 #include "records/channel.h"
 
 namespace series {
@@ -58,9 +60,9 @@ class TailSteps {
 
   std::int32_t at_boundary(records::Channel& result, std::int32_t s);
   void help();
-  bool take_batch(std::int32_t first, std::int32_t end, std::vector<std::byte>& bytes);
+  bool take_batch(std::int32_t first, std::int32_t end, platform::Scratch& scratch);
 
-  records::platform::Handle handle_;
+  std::unique_ptr<platform::ByteSource> source_;  // only what the system holds in memory
   inputs::PlainBlock layout_;
   inputs::StepBuffers buffers_;
   std::size_t node_entries_ = 0, link_entries_ = 0;  // of the tables in buffers_

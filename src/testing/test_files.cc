@@ -103,8 +103,8 @@ Pipe make_pipe() {
 #ifdef _WIN32
   HANDLE ends[2];
   if (!CreatePipe(&ends[0], &ends[1], nullptr, 0)) throw std::runtime_error("CreatePipe failed");
-  return {reinterpret_cast<records::platform::Handle>(ends[0]),
-          reinterpret_cast<records::platform::Handle>(ends[1])};
+  return {reinterpret_cast<platform::Handle>(ends[0]),
+          reinterpret_cast<platform::Handle>(ends[1])};
 #else
   int ends[2];
   if (::pipe(ends) != 0) throw std::runtime_error("pipe failed");
@@ -112,8 +112,8 @@ Pipe make_pipe() {
 #endif
 }
 
-void close_handle(records::platform::Handle handle) {
-  records::platform::close_file(handle);
+void close_handle(platform::Handle handle) {
+  platform::close_file(handle);
 }
 
 int failure_of(const std::function<void()>& call) {

@@ -47,11 +47,11 @@ records::Channel channel_over_fuzz_input(const std::uint8_t* data, std::size_t s
 
 // Both ends of an anonymous pipe; `close_handle` closes one.
 struct Pipe {
-  records::platform::Handle read_end;
-  records::platform::Handle write_end;
+  platform::Handle read_end;
+  platform::Handle write_end;
 };
 Pipe make_pipe();
-void close_handle(records::platform::Handle handle);
+void close_handle(platform::Handle handle);
 
 // Runs `call` and returns the failure number it ended with, or 0 when it returned.
 int failure_of(const std::function<void()>& call);

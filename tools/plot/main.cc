@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "plot/series_csv.h"
-#include "records/platform.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int wrong_usage(const std::string& what) {
 
 int main(int argc, char** argv) {
   // Messages carry the same bytes on every system.
-  records::platform::prepare_process();
+  platform::prepare_process();
   std::vector<std::string> files;
   std::vector<std::string> points;
   bool pick = false;

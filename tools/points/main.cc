@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "points/point_file.h"
-#include "records/platform.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -142,7 +142,7 @@ int make(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   // The list is written with exactly the line ends asked for, on every system.
-  records::platform::prepare_process();
+  platform::prepare_process();
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return wrong_usage("say check or make");
   if (args[0] == "-h" || args[0] == "--help") {

@@ -178,7 +178,7 @@ CheckResult check_point_list(const std::string& path,
       records::Channel absent;
       absent.number = records::kPointListChannel;
       absent.path = resolved;
-      records::raise_failure(records::kEndOfFile, &absent);
+      records::raise_channel_failure(records::kEndOfFile, absent);
     }
     records::Channel file =
         records::open_channel(records::kPointListChannel, path, records::ChannelKind::kText,
@@ -204,7 +204,7 @@ CheckResult check_point_list(const std::string& path,
     }
     // The same checks as the run's before its work area is allocated: 103 and 179.
     if (limits.steps < 0 || limits.h < 0 || limits.p < 0 || limits.q < 0 || limits.v < 0)
-      records::raise_failure(records::kNegativeLimit, &file);
+      records::raise_channel_failure(records::kNegativeLimit, file);
     (void)driver::pool_sizes(limits);
 
     const std::int32_t list_limits[] = {limits.h, limits.p, limits.q, limits.v};

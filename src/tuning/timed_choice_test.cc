@@ -1,18 +1,21 @@
-#include "records/timed_choice.h"
+#include "tuning/timed_choice.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace records {
+namespace tuning {
 namespace {
 
 using std::chrono::nanoseconds;
 
+enum class Way { kFirst, kSecond };
+using TimedChoice = tuning::TimedChoice<Way>;
+
 // Runs jobs through the choice, each way taking the times given in turn, until it settles;
 // returns the way kept and how many jobs each way had.
 struct Outcome {
-  TimedChoice::Way kept;
+  Way kept;
   int first_jobs;
   int second_jobs;
 };
@@ -21,9 +24,9 @@ Outcome run(const std::vector<long>& first_times, const std::vector<long>& secon
   TimedChoice choice;
   int jobs[2] = {0, 0};
   while (!choice.settled()) {
-    const TimedChoice::Way way = choice.way();
-    const auto& times = way == TimedChoice::kFirst ? first_times : second_times;
-    const int n = jobs[way]++;
+    const Way way = choice.way();
+    const auto& times = way == Way::kFirst ? first_times : second_times;
+    const int n = jobs[static_cast<int>(way)]++;
     choice.note(way, nanoseconds(times[static_cast<std::size_t>(n) % times.size()]));
   }
   return {choice.way(), jobs[0], jobs[1]};
@@ -35,20 +38,20 @@ TEST(TimedChoice, KeepsTheWayWithTheSmallerMedian) {
   struct Case {
     const char* what;
     std::vector<long> first, second;
-    TimedChoice::Way kept;
+    Way kept;
     int jobs;  // of each way, tried alike, alternately
   } cases[] = {
       // More than twice as quick every time: decided early.
-      {"second far quicker", {100}, {40}, TimedChoice::kSecond, kClear},
-      {"first far quicker", {40}, {100}, TimedChoice::kFirst, kClear},
-      {"equal: the first", {70}, {70}, TimedChoice::kFirst, kFull},
-      {"twice as quick only", {40}, {80}, TimedChoice::kFirst, kFull},
+      {"second far quicker", {100}, {40}, Way::kSecond, kClear},
+      {"first far quicker", {40}, {100}, Way::kFirst, kClear},
+      {"equal: the first", {70}, {70}, Way::kFirst, kFull},
+      {"twice as quick only", {40}, {80}, Way::kFirst, kFull},
       // The warm-up job (mapping, buffers) is not counted, however slow.
-      {"slow first job", {100000, 10, 10, 10, 10, 10}, {20}, TimedChoice::kFirst, kFull},
+      {"slow first job", {100000, 10, 10, 10, 10, 10}, {20}, Way::kFirst, kFull},
       // One or two jobs slowed by something else do not decide.
-      {"two outliers", {5, 10, 10, 900, 10, 900}, {20}, TimedChoice::kFirst, kFull},
-      {"mostly slower", {5, 30, 30, 30, 1, 1}, {20}, TimedChoice::kSecond, kFull},
-      {"one quick job", {5, 10, 60, 100, 100, 100}, {50}, TimedChoice::kSecond, kFull},
+      {"two outliers", {5, 10, 10, 900, 10, 900}, {20}, Way::kFirst, kFull},
+      {"mostly slower", {5, 30, 30, 30, 1, 1}, {20}, Way::kSecond, kFull},
+      {"one quick job", {5, 10, 60, 100, 100, 100}, {50}, Way::kSecond, kFull},
   };
   for (const Case& c : cases) {
     const Outcome o = run(c.first, c.second);
@@ -60,23 +63,23 @@ TEST(TimedChoice, KeepsTheWayWithTheSmallerMedian) {
 
 TEST(TimedChoice, AlternatesUntilSettledThenKeepsOneWay) {
   TimedChoice choice;
-  std::vector<TimedChoice::Way> ways;
+  std::vector<Way> ways;
   while (!choice.settled()) {
     ways.push_back(choice.way());
-    choice.note(ways.back(), nanoseconds(ways.back() == TimedChoice::kFirst ? 9 : 3));
+    choice.note(ways.back(), nanoseconds(ways.back() == Way::kFirst ? 9 : 3));
   }
   for (std::size_t i = 0; i < ways.size(); ++i)
-    EXPECT_EQ(ways[i], i % 2 == 0 ? TimedChoice::kFirst : TimedChoice::kSecond) << i;
+    EXPECT_EQ(ways[i], i % 2 == 0 ? Way::kFirst : Way::kSecond) << i;
   for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(choice.way(), TimedChoice::kSecond);
-    choice.note(TimedChoice::kSecond, nanoseconds(1000000));  // no longer weighed
+    EXPECT_EQ(choice.way(), Way::kSecond);
+    choice.note(Way::kSecond, nanoseconds(1000000));  // no longer weighed
   }
 }
 
 TEST(TimedChoice, AWayRuledOutLeavesTheOther) {
-  for (const TimedChoice::Way out : {TimedChoice::kFirst, TimedChoice::kSecond}) {
+  for (const Way out : {Way::kFirst, Way::kSecond}) {
     TimedChoice choice;
-    choice.note(TimedChoice::kFirst, nanoseconds(1));
+    choice.note(Way::kFirst, nanoseconds(1));
     choice.rule_out(out);
     EXPECT_TRUE(choice.settled());
     EXPECT_NE(choice.way(), out);
@@ -99,26 +102,26 @@ TEST(TimedChoice, AKeptWayThatTurnsSlowIsGivenUp) {
   for (const Case& c : cases) {
     TimedChoice choice;
     while (!choice.settled()) {
-      const TimedChoice::Way way = choice.way();
-      choice.note(way, nanoseconds(way == TimedChoice::kFirst ? 10 : 20));
+      const Way way = choice.way();
+      choice.note(way, nanoseconds(way == Way::kFirst ? 10 : 20));
     }
-    ASSERT_EQ(choice.way(), TimedChoice::kFirst) << c.what;
+    ASSERT_EQ(choice.way(), Way::kFirst) << c.what;
     for (const long t : c.kept_times) choice.note_kept(nanoseconds(t));
-    EXPECT_EQ(choice.way(), c.given_up ? TimedChoice::kSecond : TimedChoice::kFirst) << c.what;
+    EXPECT_EQ(choice.way(), c.given_up ? Way::kSecond : Way::kFirst) << c.what;
     if (c.given_up) {
       // The way taken instead is kept whatever it costs from then on.
       for (int i = 0; i < 5; ++i) choice.note_kept(nanoseconds(1000));
-      EXPECT_EQ(choice.way(), TimedChoice::kSecond) << c.what;
+      EXPECT_EQ(choice.way(), Way::kSecond) << c.what;
     }
   }
 }
 
 TEST(TimedChoice, AWayRuledOutIsNeverGivenUp) {
   TimedChoice choice;
-  choice.rule_out(TimedChoice::kFirst);
+  choice.rule_out(Way::kFirst);
   for (int i = 0; i < 5; ++i) choice.note_kept(nanoseconds(1000000));
-  EXPECT_EQ(choice.way(), TimedChoice::kSecond);
+  EXPECT_EQ(choice.way(), Way::kSecond);
 }
 
 }  // namespace
-}  // namespace records
+}  // namespace tuning

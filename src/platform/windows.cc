@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "records/failure.h"
-#include "records/platform.h"
 
-namespace records::platform {
+#include "platform/platform.h"
+
+namespace platform {
 namespace {
 
 HANDLE as_native(Handle handle) {
@@ -159,25 +159,25 @@ void prepare_process() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
-int open_failure_number(int os_error, bool must_exist) {
+OpenRefusal open_refusal(int os_error, bool must_exist) {
   switch (os_error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-      return must_exist ? kFileNotFound : kOpenFailure;
+      return must_exist ? OpenRefusal::kNotFound : OpenRefusal::kOther;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
-      return kPermissionDenied;
+      return OpenRefusal::kPermission;
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME:
     case ERROR_FILENAME_EXCED_RANGE:
-      return kBadFileName;
+      return OpenRefusal::kBadName;
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_UNIT:
     case ERROR_NOT_READY:
     case ERROR_DEV_NOT_EXIST:
-      return kNoSuchDevice;
+      return OpenRefusal::kNoDevice;
     default:
-      return kOpenFailure;
+      return OpenRefusal::kOther;
   }
 }
 
@@ -187,14 +187,14 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (for_input ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
   // The ANSI calls take names up to MAX_PATH; a longer one is refused as a name.
   if (path.size() >= MAX_PATH)
-    return {kNoHandle, kBadFileName, static_cast<int>(ERROR_FILENAME_EXCED_RANGE)};
+    return {kNoHandle, OpenRefusal::kBadName, static_cast<int>(ERROR_FILENAME_EXCED_RANGE)};
   const DWORD disposition = create ? OPEN_ALWAYS : OPEN_EXISTING;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                               disposition, flags, nullptr);
   DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   if (handle == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED) {
     // A directory refuses every access: it is no file to open, not a question of permission.
-    if (is_directory(path)) return {kNoHandle, kOpenFailure, static_cast<int>(error)};
+    if (is_directory(path)) return {kNoHandle, OpenRefusal::kOther, static_cast<int>(error)};
     // Reading is all that the inputs need; a series file refused here fails on its first write.
     handle =
         CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -203,10 +203,10 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
       error = again == ERROR_FILE_NOT_FOUND && create ? ERROR_ACCESS_DENIED : again;
     }
   }
-  if (handle != INVALID_HANDLE_VALUE) return {from_native(handle), 0, 0};
+  if (handle != INVALID_HANDLE_VALUE) return {from_native(handle), OpenRefusal::kNone, 0};
   if ((error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) && names_missing_drive(path))
     error = ERROR_INVALID_DRIVE;
-  return {kNoHandle, open_failure_number(static_cast<int>(error), !create),
+  return {kNoHandle, open_refusal(static_cast<int>(error), !create),
           static_cast<int>(error)};
 }
 
@@ -407,4 +407,4 @@ FrameFacts describe_frame(void* address) {
   return facts;
 }
 
-}  // namespace records::platform
+}  // namespace platform

@@ -1,11 +1,11 @@
-#include "records/timed_choice.h"
+#include "tuning/timed_choice.h"
 
 #include <algorithm>
 #include <span>
 
-namespace records {
+namespace tuning {
 
-void TimedChoice::note(Way way, std::chrono::nanoseconds took) {
+void TwoWayTimer::note(Way way, std::chrono::nanoseconds took) {
   if (settled_) return;
   const int counted = taken_[way] - kWarmUp;
   if (counted >= 0 && counted < kTrials)
@@ -34,21 +34,21 @@ void TimedChoice::note(Way way, std::chrono::nanoseconds took) {
     settle(kFirst, second_median);
 }
 
-void TimedChoice::note_kept(std::chrono::nanoseconds took) {
+void TwoWayTimer::note_kept(std::chrono::nanoseconds took) {
   if (!settled_ || other_median_ == 0) return;
   slow_in_a_row_ = took.count() > 2 * other_median_ ? slow_in_a_row_ + 1 : 0;
   if (slow_in_a_row_ == 3) settle(chosen_ == kFirst ? kSecond : kFirst);
 }
 
-void TimedChoice::settle(Way way, std::int64_t other_median) {
+void TwoWayTimer::settle(Way way, std::int64_t other_median) {
   chosen_ = way;
   settled_ = true;
   other_median_ = other_median;
   slow_in_a_row_ = 0;
 }
 
-void TimedChoice::rule_out(Way way) {
+void TwoWayTimer::rule_out(Way way) {
   settle(way == kFirst ? kSecond : kFirst);
 }
 
-}  // namespace records
+}  // namespace tuning

@@ -10,13 +10,10 @@
 #include <filesystem>
 #include <string>
 
-#include "records/channel.h"
-#include "records/failure.h"
-#include "records/interrupt.h"
-#include "records/platform.h"
+#include "platform/platform.h"
 #include "testing/test_files.h"
 
-namespace records::platform {
+namespace platform {
 namespace {
 
 TEST(WindowsNames, AreSpelledAsTheSystemResolvesThem) {
@@ -40,65 +37,26 @@ TEST(WindowsOpenFailures, FollowTheSystemsErrorCode) {
   struct Case {
     DWORD error;
     bool must_exist;
-    int failure;
+    OpenRefusal failure;
   };
   const Case cases[] = {
-      {ERROR_FILE_NOT_FOUND, true, kFileNotFound},
-      {ERROR_PATH_NOT_FOUND, true, kFileNotFound},
-      {ERROR_FILE_NOT_FOUND, false, kOpenFailure},  // a series file whose folder is missing
-      {ERROR_ACCESS_DENIED, true, kPermissionDenied},
-      {ERROR_WRITE_PROTECT, false, kPermissionDenied},
-      {ERROR_INVALID_NAME, true, kBadFileName},
-      {ERROR_BAD_PATHNAME, false, kBadFileName},
-      {ERROR_FILENAME_EXCED_RANGE, false, kBadFileName},
-      {ERROR_INVALID_DRIVE, true, kNoSuchDevice},
-      {ERROR_BAD_UNIT, true, kNoSuchDevice},
-      {ERROR_NOT_READY, false, kNoSuchDevice},
-      {ERROR_DEV_NOT_EXIST, true, kNoSuchDevice},
-      {ERROR_SHARING_VIOLATION, false, kOpenFailure},  // open in another program
-      {ERROR_TOO_MANY_OPEN_FILES, true, kOpenFailure},
+      {ERROR_FILE_NOT_FOUND, true, OpenRefusal::kNotFound},
+      {ERROR_PATH_NOT_FOUND, true, OpenRefusal::kNotFound},
+      {ERROR_FILE_NOT_FOUND, false, OpenRefusal::kOther},  // a series file whose folder is missing
+      {ERROR_ACCESS_DENIED, true, OpenRefusal::kPermission},
+      {ERROR_WRITE_PROTECT, false, OpenRefusal::kPermission},
+      {ERROR_INVALID_NAME, true, OpenRefusal::kBadName},
+      {ERROR_BAD_PATHNAME, false, OpenRefusal::kBadName},
+      {ERROR_FILENAME_EXCED_RANGE, false, OpenRefusal::kBadName},
+      {ERROR_INVALID_DRIVE, true, OpenRefusal::kNoDevice},
+      {ERROR_BAD_UNIT, true, OpenRefusal::kNoDevice},
+      {ERROR_NOT_READY, false, OpenRefusal::kNoDevice},
+      {ERROR_DEV_NOT_EXIST, true, OpenRefusal::kNoDevice},
+      {ERROR_SHARING_VIOLATION, false, OpenRefusal::kOther},  // open in another program
+      {ERROR_TOO_MANY_OPEN_FILES, true, OpenRefusal::kOther},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(open_failure_number(static_cast<int>(c.error), c.must_exist), c.failure) << c.error;
-}
-
-TEST(WindowsOpenFailures, RefusedOpensEndWithTheirFailure) {
-  testing_support::TempDir dir;
-  std::filesystem::create_directory("adir");
-  testing_support::write_file("there", "x");
-  // A drive letter that names no drive on this machine.
-  std::string missing_drive;
-  for (char letter = 'Q'; letter >= 'G' && missing_drive.empty(); --letter) {
-    const char root[] = {letter, ':', '\\', '\0'};
-    if (GetDriveTypeA(root) == DRIVE_NO_ROOT_DIR) missing_drive = std::string(1, letter) + ":";
-  }
-  ASSERT_FALSE(missing_drive.empty());
-  struct Case {
-    std::string name;
-    OpenMode mode;
-    int failure;
-  };
-  const Case cases[] = {
-      {"missing", OpenMode::kMustExist, kFileNotFound},
-      {"nodir\\missing", OpenMode::kMustExist, kFileNotFound},
-      {"nodir\\new.csv", OpenMode::kCreateIfMissing, kOpenFailure},
-      {"adir", OpenMode::kMustExist, kOpenFailure},
-      {"adir", OpenMode::kCreateIfMissing, kOpenFailure},
-      {missing_drive + "\\r.bin", OpenMode::kMustExist, kNoSuchDevice},
-      {missing_drive + "\\HTIME.CSV", OpenMode::kCreateIfMissing, kNoSuchDevice},
-      {"bad|name", OpenMode::kMustExist, kBadFileName},
-      {"what?.bin", OpenMode::kCreateIfMissing, kBadFileName},
-      {"tab\there", OpenMode::kMustExist, kBadFileName},
-      {std::string("a\0b", 3), OpenMode::kCreateIfMissing, kBadFileName},
-      {std::string(300, 'n'), OpenMode::kCreateIfMissing, kBadFileName},
-      {"THERE", OpenMode::kMustExist, 0},  // names are not case-sensitive
-      {"there.", OpenMode::kMustExist, 0},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(testing_support::failure_of(
-                  [&] { open_channel(kPointListChannel, c.name, ChannelKind::kText, c.mode); }),
-              c.failure)
-        << c.name.substr(0, 40);
+    EXPECT_EQ(open_refusal(static_cast<int>(c.error), c.must_exist), c.failure) << c.error;
 }
 
 TEST(WindowsErrors, AreDescribedInTheSystemsWordsOnOneLine) {
@@ -163,4 +121,4 @@ TEST(WindowsStackTable, NamesTheModuleAndExportedRoutines) {
 }
 
 }  // namespace
-}  // namespace records::platform
+}  // namespace platform

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace records {
+namespace tuning {
 
 template <typename T>
 struct ZeroedAllocator {
@@ -46,4 +46,4 @@ struct ZeroedAllocator {
 template <typename T>
 using ZeroedVector = std::vector<T, ZeroedAllocator<T>>;
 
-}  // namespace records
+}  // namespace tuning

@@ -20,10 +20,10 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "records/failure.h"
-#include "records/platform.h"
 
-namespace records::platform {
+#include "platform/platform.h"
+
+namespace platform {
 namespace {
 
 int as_fd(Handle handle) {
@@ -98,24 +98,24 @@ void prepare_process() {
 #endif
 }
 
-int open_failure_number(int os_error, bool must_exist) {
+OpenRefusal open_refusal(int os_error, bool must_exist) {
   switch (os_error) {
     case ENOENT:
     case ENOTDIR:
-      return must_exist ? kFileNotFound : kOpenFailure;
+      return must_exist ? OpenRefusal::kNotFound : OpenRefusal::kOther;
     case EACCES:
     case EPERM:
     case EROFS:
-      return kPermissionDenied;
+      return OpenRefusal::kPermission;
     case ENAMETOOLONG:
     case EINVAL:
     case EILSEQ:
-      return kBadFileName;
+      return OpenRefusal::kBadName;
     case ENXIO:
     case ENODEV:
-      return kNoSuchDevice;
+      return OpenRefusal::kNoDevice;
     default:
-      return kOpenFailure;
+      return OpenRefusal::kOther;
   }
 }
 
@@ -135,9 +135,9 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
   if (fd >= 0) {
     // Inputs are read front to back: a file coming from the disk arrives in larger read-ahead.
     if (for_input) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return {fd, 0, 0};
+    return {fd, OpenRefusal::kNone, 0};
   }
-  return {kNoHandle, open_failure_number(error, !create), error};
+  return {kNoHandle, open_refusal(error, !create), error};
 }
 
 void close_file(Handle handle) {
@@ -414,4 +414,4 @@ FrameFacts describe_frame(void* address) {
   return facts;
 }
 
-}  // namespace records::platform
+}  // namespace platform

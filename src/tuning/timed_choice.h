@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace records {
+namespace tuning {
 
 // Which of two ways to take, each giving the same result: the first jobs alternate between them
 // and are timed, then the way whose median time was smaller is kept for the rest of the run.
@@ -13,7 +13,9 @@ namespace records {
 // choice is made after kClearTrials jobs of each.
 // What is quicker depends on the machine, not only on the job: on one virtual machine the first
 // touch of a mapped page costs a fraction of a microsecond, on another a few microseconds.
-class TimedChoice {
+//
+// TimedChoice<Way> below gives each use its own names for the two ways; this is its untyped core.
+class TwoWayTimer {
  public:
   enum Way : int { kFirst, kSecond };
   static constexpr int kWarmUp = 1;  // first jobs of each way, not counted (buffers, mappings)
@@ -44,4 +46,24 @@ class TimedChoice {
   int slow_in_a_row_ = 0;
 };
 
-}  // namespace records
+// The choice between the two ways of `W`, an enum whose ways are 0 and 1.
+template <typename W>
+class TimedChoice {
+ public:
+  using Way = W;
+  static constexpr int kWarmUp = TwoWayTimer::kWarmUp;
+  static constexpr int kTrials = TwoWayTimer::kTrials;
+  static constexpr int kClearTrials = TwoWayTimer::kClearTrials;
+
+  Way way() const { return static_cast<Way>(core_.way()); }
+  bool settled() const { return core_.settled(); }
+  void note(Way way, std::chrono::nanoseconds took) { core_.note(untyped(way), took); }
+  void note_kept(std::chrono::nanoseconds took) { core_.note_kept(took); }
+  void rule_out(Way way) { core_.rule_out(untyped(way)); }
+
+ private:
+  static TwoWayTimer::Way untyped(Way way) { return static_cast<TwoWayTimer::Way>(way); }
+  TwoWayTimer core_;
+};
+
+}  // namespace tuning

@@ -12,12 +12,10 @@
 #include <string>
 #include <tuple>
 
-#include "records/channel.h"
-#include "records/failure.h"
-#include "records/platform.h"
+#include "platform/platform.h"
 #include "testing/test_files.h"
 
-namespace records::platform {
+namespace platform {
 namespace {
 
 TEST(PosixNames, AreJoinedToTheCurrentDirectoryAsTyped) {
@@ -37,18 +35,18 @@ TEST(PosixOpenFailures, FollowTheErrorCode) {
   struct Case {
     int error;
     bool must_exist;
-    int failure;
+    OpenRefusal failure;
   };
   const Case cases[] = {
-      {ENOENT, true, kFileNotFound},      {ENOENT, false, kOpenFailure},
-      {ENOTDIR, true, kFileNotFound},     {EACCES, true, kPermissionDenied},
-      {EPERM, false, kPermissionDenied},  {EROFS, false, kPermissionDenied},
-      {ENAMETOOLONG, true, kBadFileName}, {EILSEQ, false, kBadFileName},
-      {ENXIO, true, kNoSuchDevice},       {ENODEV, false, kNoSuchDevice},
-      {EISDIR, true, kOpenFailure},       {EMFILE, false, kOpenFailure},
+      {ENOENT, true, OpenRefusal::kNotFound},      {ENOENT, false, OpenRefusal::kOther},
+      {ENOTDIR, true, OpenRefusal::kNotFound},     {EACCES, true, OpenRefusal::kPermission},
+      {EPERM, false, OpenRefusal::kPermission},  {EROFS, false, OpenRefusal::kPermission},
+      {ENAMETOOLONG, true, OpenRefusal::kBadName}, {EILSEQ, false, OpenRefusal::kBadName},
+      {ENXIO, true, OpenRefusal::kNoDevice},       {ENODEV, false, OpenRefusal::kNoDevice},
+      {EISDIR, true, OpenRefusal::kOther},       {EMFILE, false, OpenRefusal::kOther},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(open_failure_number(c.error, c.must_exist), c.failure) << c.error;
+    EXPECT_EQ(open_refusal(c.error, c.must_exist), c.failure) << c.error;
 }
 
 TEST(PosixOpenFailures, ADirectoryIsAnOpenFailureWithItsOwnText) {
@@ -56,7 +54,7 @@ TEST(PosixOpenFailures, ADirectoryIsAnOpenFailureWithItsOwnText) {
   std::filesystem::create_directory("adir");
   const Opened opened = open_file(dir.file("adir"), false, true);
   EXPECT_EQ(opened.handle, kNoHandle);
-  EXPECT_EQ(opened.failure, kOpenFailure);
+  EXPECT_EQ(opened.refusal, OpenRefusal::kOther);
   EXPECT_EQ(opened.os_error, EISDIR);
   EXPECT_EQ(error_text(EISDIR), "Is a directory");
 }
@@ -91,7 +89,7 @@ TEST(PosixViews, OtherBusErrorsStillEndTheProcess) {
   testing_support::TempDir dir;
   testing_support::write_file("f.bin", std::string(3 * 65536, 'x'));
   const Opened opened = open_file(dir.file("f.bin"), false, true);
-  ASSERT_EQ(opened.failure, 0);
+  ASSERT_EQ(opened.refusal, OpenRefusal::kNone);
   FileView view = map_view(opened.handle, 0, 3 * 65536);
   ASSERT_NE(view.data, nullptr);
   EXPECT_EXIT(kill(getpid(), SIGBUS), ended_by_bus_error, "");
@@ -108,4 +106,4 @@ TEST(PosixViews, OtherBusErrorsStillEndTheProcess) {
 }
 
 }  // namespace
-}  // namespace records::platform
+}  // namespace platform

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <chrono>
 
-namespace records {
+namespace tuning {
 
 // Spins while `value` equals `from`, for at most `patience`; true when it changed. A sleeping
 // core of a virtual machine can take a millisecond or more to wake, so a thread that waits for
@@ -22,4 +22,4 @@ bool spin_while_equal(const std::atomic<T>& value, T from, std::chrono::microsec
   }
 }
 
-}  // namespace records
+}  // namespace tuning

@@ -1,13 +1,13 @@
 // Tables that come zeroed: every way a table grows leaves the new entries zero, and the values
 // written stay, whatever the table's size (small tables come from the heap, large ones from the
 // system).
-#include "records/zeroed_vector.h"
+#include "tuning/zeroed_vector.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-namespace records {
+namespace tuning {
 namespace {
 
 TEST(ZeroedVector, NewEntriesAreZeroHoweverTheTableGrows) {
@@ -29,4 +29,4 @@ TEST(ZeroedVector, NewEntriesAreZeroHoweverTheTableGrows) {
 }
 
 }  // namespace
-}  // namespace records
+}  // namespace tuning

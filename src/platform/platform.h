@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace records::platform {
+namespace platform {
 
 // An open file: a descriptor on POSIX, a HANDLE on Windows (whose invalid value is -1 as well).
 using Handle = std::intptr_t;
@@ -22,11 +22,14 @@ Handle standard_stream(StandardStream stream);
 // and memory freed during the run is kept for reuse rather than handed back to the system.
 void prepare_process();
 
-// What an open attempt gave: a handle, or the catalogue failure and the system's error code.
+// Why the system refused an open, in the kinds that the run reports apart.
+enum class OpenRefusal { kNone, kNotFound, kPermission, kBadName, kNoDevice, kOther };
+
+// What an open attempt gave: a handle, or why not and the system's error code.
 struct Opened {
   Handle handle = kNoHandle;
-  int failure = 0;
-  int os_error = 0;  // the code behind `failure`, kept for the report when it is 30
+  OpenRefusal refusal = OpenRefusal::kNone;
+  int os_error = 0;  // the code behind `refusal`, kept for the report when it is kOther
 };
 
 // Opens an absolute path for reading and writing, or for reading only when the system refuses
@@ -34,9 +37,9 @@ struct Opened {
 // its writer closing is seen as its end.
 Opened open_file(const std::string& path, bool create, bool for_input);
 
-// The failure number for an open refused with `os_error`: 29 (not found, when the file must
-// exist), 9, 42, 43, or 30 for anything else.
-int open_failure_number(int os_error, bool must_exist);
+// The kind of refusal that `os_error` is: kNotFound only when the file must exist (a missing
+// folder of a file to be made is kOther).
+OpenRefusal open_refusal(int os_error, bool must_exist);
 
 void close_file(Handle handle);
 
@@ -148,4 +151,4 @@ struct FrameFacts {
 };
 FrameFacts describe_frame(void* address);
 
-}  // namespace records::platform
+}  // namespace platform
