@@ -4,10 +4,10 @@
 
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "platform/platform.h"
 #include "records/channel.h"
 #include "records/failure.h"
 #include "records/interrupt.h"
-#include "platform/platform.h"
 #include "tuning/ways.h"
 
 namespace {

@@ -289,7 +289,7 @@ def read_at_least(stream, count):
 
 
 def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdout_path=None,
-                directory=None, prepare=None, new_session=False, stack_kb=None):
+                directory=None, prepare=None, new_session=False, stack_kb=None, env=None):
     """Runs the binary in a fresh directory holding `files`; returns what it left."""
     d = directory or tempfile.mkdtemp(prefix='fs_e2e_')
     for name, data in files.items():
@@ -316,7 +316,8 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
             os.setuid(user)
     out_target = open(stdout_path, 'wb') if stdout_path else subprocess.PIPE
     p = subprocess.Popen(WRAPPER + LAUNCHER + [BINARY], cwd=d, stdin=subprocess.PIPE, stdout=out_target,
-                         stderr=subprocess.PIPE, preexec_fn=preexec, start_new_session=new_session)
+                         stderr=subprocess.PIPE, preexec_fn=preexec, start_new_session=new_session,
+                         env=env)
     if stdout_path:
         out_target.close()
     if signal_after is not None:
@@ -326,7 +327,12 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
         p.send_signal(signal_after[0])
         out, err = p.communicate(timeout=30)
     else:
-        out, err = p.communicate(stdin, timeout=60)
+        try:
+            out, err = p.communicate(stdin, timeout=60)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.communicate()
+            raise
     r = Run()
     r.dir, r.status, r.stdout, r.stderr = d, p.returncode, out, err
     r.files = {}
@@ -648,6 +654,55 @@ class EndToEnd(unittest.TestCase):
                         b'1\nres.bin\npl.txt\n', limit_kb=512 * 1024, stack_kb=1024 * 1024)
         self.assertEqual(r.status, 0, r.stderr)
         self.assertEqual(r.files['HTIME.CSV'], net.csv('H', lists[0], 6000))
+
+    def test_speed_ways_at_their_real_thresholds(self):
+        """Runs long enough for every speed way (the tail decoder over 64 MiB of steps, the page
+        filler over 16 MiB of tables, the chunk ring over 2^18 values) give the bytes of the
+        plain program, and so does a value of the switch that is not known."""
+        nodes, links = 2000, 100
+        block = 3 * 8 + 12 + 20 * nodes + 16 * links
+        d = tempfile.mkdtemp(prefix='fs_gen_')
+        path = os.path.join(d, 'gen.bin')
+        subprocess.run(LAUNCHER + [GENERATOR, '--nodes', str(nodes), '--links', str(links),
+                                   '--steps', '2400', path], check=True)
+        with open(path, 'rb') as f:
+            plain = f.read()
+        subprocess.run(['rm', '-rf', d])
+        header = len(plain) - 2400 * block
+
+        def with_surplus(data, step, extra):
+            """Step `step`'s node record `extra` bytes longer than its values."""
+            at = header + step * block + 8 + 12
+            length = struct.unpack_from('<i', data, at)[0]
+            marker = struct.pack('<i', length + extra)
+            return (data[:at] + marker + data[at + 4:at + 4 + length] + b'\xa5' * extra + marker
+                    + data[at + 8 + length:])
+
+        h_points = [1 + i * 13 for i in range(150)]
+        lists = (h_points, [7, 2000], [], [1, 100])
+        cases = [
+            # The page filler waits for steps that never come: the end of the file must wake it.
+            ('fewer steps than the limit', plain, 99999),
+            ('the limit below the steps', plain, 1700),
+            # Every later block lies one block further on than a plain file puts it: a plain block
+            # stands where the tail decoder looks for each of the last steps below the limit.
+            ('a whole block of surplus bytes in an early step', with_surplus(plain, 3, block), 1700),
+            ('surplus bytes in the last steps', with_surplus(plain, 2390, 24), 99999),
+        ]
+        for name, data, limit in cases:
+            files = {'res.bin': data, 'pl.txt': point_list((limit, 150, None, None, None), lists)}
+            runs = {ways: run_program(files, b'1\nres.bin\npl.txt\n', env=dict(os.environ, FLOWSERIES_WAYS=ways))
+                    for ways in ('plain', 'all', 'quickest')}
+            reference = runs['plain']
+            self.assertEqual(reference.status, 0, name + ': ' + reference.stderr.decode(errors='replace'))
+            self.assertEqual(len(reference.files['HTIME.CSV'].split(CRLF)), 2 + min(limit, 2400), name)
+            for ways, r in runs.items():
+                self.assertEqual((r.status, r.stdout), (reference.status, reference.stdout), name + ', ' + ways)
+                for f in ('HTIME.CSV', 'PTIME.CSV', 'VTIME.csv'):
+                    self.assertTrue(r.files[f] == reference.files[f], '%s, %s: %s differs' % (name, ways, f))
+            self.assertEqual(runs['all'].stderr, b'', name)
+            self.assertEqual(runs['quickest'].stderr, b'flowseries: FLOWSERIES_WAYS=quickest is not known '
+                             b'(plain, all) and is ignored\r\n', name)
 
     def test_records_in_pieces_give_the_same_series(self):
         net = Network(5000, 20, 3)
@@ -1302,11 +1357,15 @@ def main():
     ap.add_argument('--plot')
     ap.add_argument('--points')
     ap.add_argument('--shard', help='K/N: run only the K-th of N equal shares of the tests')
+    ap.add_argument('--ways', choices=('plain', 'all'),
+                    help='run every case with FLOWSERIES_WAYS set so (the plain program, or every way)')
     args, rest = ap.parse_known_args()
     global PLOT, POINTS
     POINTS = os.path.abspath(args.points) if args.points else None
     BINARY, GENERATOR = os.path.abspath(args.binary), os.path.abspath(args.generator)
     PLOT = os.path.abspath(args.plot) if args.plot else None
+    if args.ways:
+        os.environ['FLOWSERIES_WAYS'] = args.ways
     if WINDOWS:
         # One Wine server for the whole suite: otherwise every run starts one of its own.
         prefix = re.search(r'WINEPREFIX=(\S+)', ' '.join(LAUNCHER))

@@ -71,8 +71,8 @@ std::optional<int> handle_command_line(int argc, const char* const* argv) {
                                      std::pair{StandardStream::kError, &answer->error}}) {
     std::string_view rest = *text;
     while (!rest.empty()) {
-      const auto n = platform::write_some(platform::standard_stream(stream),
-                                                   rest.data(), rest.size());
+      const auto n =
+          platform::write_some(platform::standard_stream(stream), rest.data(), rest.size());
       if (n.count <= 0) break;
       rest.remove_prefix(static_cast<std::size_t>(n.count));
     }

@@ -104,7 +104,8 @@ struct EntryLayout {
 };
 constexpr EntryLayout kNodeStep{format::kNodeStepEntry, format::kPOffset};
 constexpr EntryLayout kLinkStep{format::kLinkStepEntry, format::kVaOffset};
-static_assert(format::kQOffset == format::kPOffset + 8 && format::kVbOffset == format::kVaOffset + 8);
+static_assert(format::kQOffset == format::kPOffset + 8 &&
+              format::kVbOffset == format::kVaOffset + 8);
 constexpr std::size_t kPairBytes = 16;
 
 // Decodes the two values of each picked entry from `data`, which holds the record's bytes from
@@ -243,9 +244,12 @@ void end_step_blocks(Channel& result) {
 }
 
 std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links) {
-  const std::uint64_t node_bytes = format::kNodeStepEntry * static_cast<std::uint64_t>(std::max(nodes, 0));
-  const std::uint64_t link_bytes = format::kLinkStepEntry * static_cast<std::uint64_t>(std::max(links, 0));
-  if (node_bytes > format::kLongestRecord || link_bytes > format::kLongestRecord) return std::nullopt;
+  const std::uint64_t node_bytes =
+      format::kNodeStepEntry * static_cast<std::uint64_t>(std::max(nodes, 0));
+  const std::uint64_t link_bytes =
+      format::kLinkStepEntry * static_cast<std::uint64_t>(std::max(links, 0));
+  if (node_bytes > format::kLongestRecord || link_bytes > format::kLongestRecord)
+    return std::nullopt;
   return PlainBlock{{format::kStepHeadBytes, static_cast<std::uint32_t>(node_bytes),
                      static_cast<std::uint32_t>(link_bytes)}};
 }
@@ -260,8 +264,10 @@ bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBu
   buffers.time = records::decode_f64(head + format::kStepTimeOffset);
   const std::byte* nodes = head + layout.lengths[0] + records::kFramingBytes;
   const std::byte* links = nodes + layout.lengths[1] + records::kFramingBytes;
-  decode_picks(nodes, 0, kNodeStep.stride, kNodeStep.first, buffers.node_picks, buffers.p, buffers.q);
-  decode_picks(links, 0, kLinkStep.stride, kLinkStep.first, buffers.link_picks, buffers.va, buffers.vb);
+  decode_picks(nodes, 0, kNodeStep.stride, kNodeStep.first, buffers.node_picks, buffers.p,
+               buffers.q);
+  decode_picks(links, 0, kLinkStep.stride, kLinkStep.first, buffers.link_picks, buffers.va,
+               buffers.vb);
   return true;
 }
 

@@ -118,6 +118,11 @@ TEST(ReadResultHeader, HandlesCountsOfEveryKind) {
       // One entry short of the count: the last entry does not fit.
       {"a node table one entry short", header_bytes(3, 1, 2, 1), records::kTooMuchData, 0},
       {"a link table one entry short", header_bytes(1, 3, 1, 2), records::kTooMuchData, 0},
+      // In pieces the entries are taken one by one: the third is not there.
+      {"a link table in pieces one entry short",
+       frame(title()) + frame(le32(0)) + frame("") + frame(le32(3)) +
+           frame_with(std::string(40, 'k'), -40, 40) + frame(std::string(32, 'k')),
+       records::kTooMuchData, 0},
       {"a link table one byte short",
        frame(title()) + frame(le32(0)) + frame("") + frame(le32(1)) + frame(std::string(35, 'k')),
        records::kTooMuchData, 0},

@@ -25,8 +25,7 @@ std::byte* Scratch::reserve_or_throw(std::size_t n) {
   return out;
 }
 
-SourceRead read_into(Handle handle, std::uint64_t offset, std::size_t n,
-                     std::byte* out) {
+SourceRead read_into(Handle handle, std::uint64_t offset, std::size_t n, std::byte* out) {
   std::size_t done = 0;
   while (done < n) {
     const Transfer got = read_at(handle, out + done, n - done, offset + done);

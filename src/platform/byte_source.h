@@ -53,8 +53,7 @@ class ByteSource {
   virtual ~ByteSource() = default;
 
   // The bytes are valid until the next read on this source, its release or its end.
-  virtual SourceRead read(std::uint64_t offset, std::size_t n, Scratch& scratch,
-                          Access access) = 0;
+  virtual SourceRead read(std::uint64_t offset, std::size_t n, Scratch& scratch, Access access) = 0;
   // Whether the file was found cut under bytes handed out so far (see SourceRead::cut).
   virtual bool cut() { return false; }
   // Lets mappings go: their pages stop counting as the process's memory.

@@ -42,10 +42,18 @@ TEST(ByteSources, GiveThePlainSourcesBytesWhereverTheRangeFalls) {
     std::uint64_t offset;
     std::size_t n;
   };
-  const Range ranges[] = {{5, 100},           {8 * kMiB - 8, 16},      {70000, 8 * kMiB + 5000},
-                          {size - 16, 16},    {3, size - 3},           {size - 16, 17},
-                          {size + 1, 1},      {size, 0},               {0, 64},
-                          {4 * kMiB, 2 * kMiB}, {12 * kMiB, 64 * 1024}, {9 * kMiB + 1, 1}};
+  const Range ranges[] = {{5, 100},
+                          {8 * kMiB - 8, 16},
+                          {70000, 8 * kMiB + 5000},
+                          {size - 16, 16},
+                          {3, size - 3},
+                          {size - 16, 17},
+                          {size + 1, 1},
+                          {size, 0},
+                          {0, 64},
+                          {4 * kMiB, 2 * kMiB},
+                          {12 * kMiB, 64 * 1024},
+                          {9 * kMiB + 1, 1}};
   const struct {
     const char* name;
     std::function<std::unique_ptr<ByteSource>()> make;

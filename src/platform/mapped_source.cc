@@ -12,7 +12,6 @@
 namespace platform {
 namespace {
 
-
 // Windows hold at least this much of the file.
 constexpr std::size_t kWindowBytes = std::size_t{8} << 20;
 // Front-to-back reads smaller than this are reads: a reader that skips most of the file (long
@@ -56,15 +55,13 @@ class FetchTiming {
 
 class MappedSource final : public ByteSource {
  public:
-  MappedSource(Handle handle, bool always_map)
-      : handle_(handle), always_map_(always_map) {
+  MappedSource(Handle handle, bool always_map) : handle_(handle), always_map_(always_map) {
     const FileFacts facts = file_facts(handle);
     known_size_ = facts.regular ? facts.size : 0;
   }
   ~MappedSource() override { unmap_view(view_); }
 
-  SourceRead read(std::uint64_t offset, std::size_t n, Scratch& scratch,
-                  Access access) override {
+  SourceRead read(std::uint64_t offset, std::size_t n, Scratch& scratch, Access access) override {
     FetchTiming& timing = timings_[access == Access::kSequential ? 0 : 1];
     const bool small = access == Access::kSequential && n < kSmallSequential && !always_map_;
     if (!small && !refused_ && n > 0 && (always_map_ || timing.next(n) == Fetch::kMapped)) {

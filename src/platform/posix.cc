@@ -20,7 +20,6 @@
 #include <cstring>
 #include <initializer_list>
 
-
 #include "platform/platform.h"
 
 namespace platform {
@@ -282,9 +281,9 @@ bool can_populate_pages() {
 namespace {
 
 // Reads a byte of each page of the block from this thread. Where the hypervisor keeps page tables
-// of its own and fills them only when a page is first used from the program's side (about 5 us a
-// page on one virtual machine, whether or not the system has made the page present), this moves
-// that cost off the thread that will write there. The bytes may be written by another thread at
+// of its own and fills them only when a page is first used from the program's side (whether or
+// not the system has made the page present; bench/README.md has the figures), this moves that
+// cost off the thread that will write there. The bytes may be written by another thread at
 // the same moment; their values are not used, so the load is made by the processor alone, out of
 // sight of the language's rules on shared memory.
 void touch_pages(const char* first, const char* end, std::size_t page) {

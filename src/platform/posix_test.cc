@@ -40,13 +40,12 @@ TEST(PosixOpenFailures, FollowTheErrorCode) {
   const Case cases[] = {
       {ENOENT, true, OpenRefusal::kNotFound},      {ENOENT, false, OpenRefusal::kOther},
       {ENOTDIR, true, OpenRefusal::kNotFound},     {EACCES, true, OpenRefusal::kPermission},
-      {EPERM, false, OpenRefusal::kPermission},  {EROFS, false, OpenRefusal::kPermission},
+      {EPERM, false, OpenRefusal::kPermission},    {EROFS, false, OpenRefusal::kPermission},
       {ENAMETOOLONG, true, OpenRefusal::kBadName}, {EILSEQ, false, OpenRefusal::kBadName},
       {ENXIO, true, OpenRefusal::kNoDevice},       {ENODEV, false, OpenRefusal::kNoDevice},
-      {EISDIR, true, OpenRefusal::kOther},       {EMFILE, false, OpenRefusal::kOther},
+      {EISDIR, true, OpenRefusal::kOther},         {EMFILE, false, OpenRefusal::kOther},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(open_refusal(c.error, c.must_exist), c.failure) << c.error;
+  for (const Case& c : cases) EXPECT_EQ(open_refusal(c.error, c.must_exist), c.failure) << c.error;
 }
 
 TEST(PosixOpenFailures, ADirectoryIsAnOpenFailureWithItsOwnText) {

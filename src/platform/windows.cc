@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-
 #include "platform/platform.h"
 
 namespace platform {
@@ -206,8 +205,7 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
   if (handle != INVALID_HANDLE_VALUE) return {from_native(handle), OpenRefusal::kNone, 0};
   if ((error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) && names_missing_drive(path))
     error = ERROR_INVALID_DRIVE;
-  return {kNoHandle, open_refusal(static_cast<int>(error), !create),
-          static_cast<int>(error)};
+  return {kNoHandle, open_refusal(static_cast<int>(error), !create), static_cast<int>(error)};
 }
 
 void close_file(Handle handle) {

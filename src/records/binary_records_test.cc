@@ -309,9 +309,11 @@ TEST(BeginRecord, ReadsTheSameWhicheverSourceRefillsTheReadAhead) {
   struct Case {
     const char* what;
     std::unique_ptr<platform::ByteSource> (*make)(platform::Handle);
-  } cases[] = {{"reads only", platform::make_plain_source},
-               {"in place only", [](platform::Handle h) { return platform::make_mapped_source(h, true); }},
-               {"alternating while timed", [](platform::Handle h) { return platform::make_mapped_source(h); }}};
+  } cases[] = {
+      {"reads only", platform::make_plain_source},
+      {"in place only", [](platform::Handle h) { return platform::make_mapped_source(h, true); }},
+      {"alternating while timed",
+       [](platform::Handle h) { return platform::make_mapped_source(h); }}};
   for (const Case& way : cases) {
     Channel c = binary(bytes);
     c.source = way.make(c.handle);

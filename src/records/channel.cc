@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "records/failure.h"
 #include "platform/platform.h"
+#include "records/failure.h"
 
 namespace records {
 namespace {
@@ -83,8 +83,8 @@ void fill_from_source(Channel& channel, std::uint64_t target) {
     if (in.scratch.reserve(static_cast<std::size_t>(ask)) == nullptr)
       raise_channel_failure(kNoBufferMemory, channel);
   }
-  const platform::SourceRead got =
-      source_of(channel).read(from, static_cast<std::size_t>(ask), in.scratch, platform::Access::kSequential);
+  const platform::SourceRead got = source_of(channel).read(
+      from, static_cast<std::size_t>(ask), in.scratch, platform::Access::kSequential);
   if (got.os_error != 0) raise_channel_failure(kReadError, channel, got.os_error);
   if (got.cut) raise_channel_failure(kReadError, channel);
   in.from_source = got.bytes.data();
@@ -229,7 +229,8 @@ std::span<const std::byte> read_scattered(Channel& channel, std::uint64_t offset
   // The read may move the source's mapping from under the read-ahead.
   leave_source_span(channel.in);
   if (channel.scattered.reserve(n) == nullptr) raise_channel_failure(kNoBufferMemory, channel);
-  const platform::SourceRead got = source_of(channel).read(offset, n, channel.scattered, platform::Access::kScattered);
+  const platform::SourceRead got =
+      source_of(channel).read(offset, n, channel.scattered, platform::Access::kScattered);
   if (got.os_error != 0) raise_channel_failure(kReadError, channel, got.os_error);
   if (got.cut) raise_channel_failure(kReadError, channel);
   return got.bytes;

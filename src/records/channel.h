@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/byte_source.h"
+#include "platform/platform.h"
 #include "records/failure.h"
 
 namespace records {

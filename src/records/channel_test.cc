@@ -93,7 +93,7 @@ TEST(FlushOutput, CutsALongerFileBehindTheNewContents) {
 
 // Another program cuts the file while it is mapped: the bytes past the new end read as zeros and
 // the run ends with the read failure, as a read would have; the process lives on.
-TEST(ByteSources, AFileCutWhileMappedIsAReadFailure) {
+TEST(ReadScattered, AFileCutWhileMappedIsAReadFailure) {
   testing_support::TempDir dir;
   Channel c = testing_support::channel_over(std::string(3 * 65536, 'x'), ChannelKind::kBinary);
   c.source = platform::make_mapped_source(c.handle, true);

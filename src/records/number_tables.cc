@@ -28,7 +28,6 @@ struct PowerTable {
   }
 };
 
-
 const PowerTable kPowers;
 
 }  // namespace

@@ -23,7 +23,6 @@ struct PowerEntry {
   int exponent;
 };
 
-
 // 10^s for s in [kMinPower, kMaxPower].
 const PowerEntry& power_of_ten(int s);
 

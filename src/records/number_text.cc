@@ -34,7 +34,6 @@ void put_digits(char* end, Unsigned v, int count) {
   if (count == 1) *--end = static_cast<char>('0' + v % 10);
 }
 
-
 __extension__ typedef unsigned __int128 Wide;
 
 // |x| * 10^scale split into its integer part and its fraction as a 64-bit fixed-point number.
@@ -93,7 +92,6 @@ FieldStatus write_left(char* field, int width, std::string_view text) {
   std::memcpy(field, text.data(), text.size());
   return FieldStatus::kOk;
 }
-
 
 }  // namespace
 
@@ -199,7 +197,6 @@ namespace number_parts {
   std::memcpy(p + mantissa_length, exponent_part, 4);
   return FieldStatus::kOk;
 }
-
 
 }  // namespace number_parts
 

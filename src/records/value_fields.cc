@@ -92,7 +92,6 @@ template <int kWidth, int kDigits, int kScale>
   return true;
 }
 
-
 // The rest of the series files' fields; zeros, frequent in real series, skip the general path.
 template <int kWidth, int kDigits, int kScale>
 [[gnu::noinline]] void write_uncommon_field(char* field, double x) {

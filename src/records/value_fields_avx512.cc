@@ -154,7 +154,6 @@ constexpr FieldPicks kFieldPicks;
   write_left_lanes(out, values, fields.ok);
 }
 
-
 }  // namespace
 
 const EightFieldsWriter kWriteEightFields = write_eight_value_fields;

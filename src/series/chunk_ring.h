@@ -13,7 +13,8 @@
 namespace series {
 
 // Appends the text of rows [first, end) to `out`; called from either thread, for disjoint rows.
-using FormatRows = std::function<void(records::OutputBuffer& out, std::size_t first, std::size_t end)>;
+using FormatRows =
+    std::function<void(records::OutputBuffer& out, std::size_t first, std::size_t end)>;
 
 // Writes the text of rows [0, rows) to `file` in chunks of `rows_per_chunk` rows. A failed write
 // ends the run as it would on one thread, once the second formatter has stopped.

@@ -30,8 +30,9 @@ PageFiller::PageFiller(std::int32_t steps, std::vector<Table> tables)
       step_bytes * static_cast<std::size_t>(steps) < kMinBytes)
     return;
   batch_ = static_cast<std::int32_t>(std::clamp<std::size_t>(kBatchBytes / step_bytes, 1, 1 << 20));
-  ahead_ = std::max(2 * batch_, static_cast<std::int32_t>(
-                                    std::min<std::size_t>(kAheadBytes / step_bytes, 1 << 20)));
+  ahead_ =
+      std::max(2 * batch_,
+               static_cast<std::int32_t>(std::min<std::size_t>(kAheadBytes / step_bytes, 1 << 20)));
   // Until the choice is made, large pages wherever a batch does not say otherwise: the tail
   // decoder writes its rows from the end of the tables meanwhile, where no batch goes.
   for_each_range(0, steps_, [](double* block, std::size_t bytes) {

@@ -1,4 +1,4 @@
-// The helper that decodes the last steps of a long result file.
+// The tail decoder: the thread that decodes the last steps of a long result file.
 #include "series/tail_steps.h"
 
 #include <algorithm>
@@ -7,17 +7,17 @@
 #include <utility>
 #include <vector>
 
-#include "records/binary_records.h"
 #include "platform/byte_source.h"
+#include "records/binary_records.h"
 #include "tuning/ways.h"
 
 namespace series {
 namespace {
 
-// The helper reads a whole block at a time (the loop may read only the picks of long records;
-// the helper copies more, on a core that would otherwise wait). Blocks up to this size take it,
-// far beyond the data model's largest (50000 nodes and links: 1.8 MB); longer ones are left to
-// the loop, so that the helper's buffer stays small.
+// The tail decoder reads a whole block at a time (the loop may read only the picks of long records;
+// the tail decoder copies more, on a core that would otherwise wait). Blocks up to this size take
+// it, far beyond the data model's largest (50000 nodes and links: 1.8 MB); longer ones are left to
+// the loop, so that the decoder's buffer stays small.
 constexpr std::uint64_t kLongestBlock = std::uint64_t{16} << 20;
 
 }  // namespace
@@ -36,22 +36,22 @@ TailSteps::TailSteps(const records::Channel& result, const inputs::ResultHeader&
   if (block > kLongestBlock) return;
   first_offset_ = records::next_record_offset(result);
   if (*size <= first_offset_) return;
-  const std::uint64_t steps = std::min<std::uint64_t>((*size - first_offset_) / block,
-                                                      static_cast<std::uint64_t>(limit));
+  const std::uint64_t steps =
+      std::min<std::uint64_t>((*size - first_offset_) / block, static_cast<std::uint64_t>(limit));
   if (steps < 2 || steps * block < options.min_bytes) return;
   end_ = static_cast<std::int32_t>(steps);
   batch_ = static_cast<std::int32_t>(
       std::clamp<std::uint64_t>(options.batch_bytes / block, 1, steps / 2));
   reserved_ = boundary_ = batch_;
   claimed_ = checked_ = end_;
-  // The picks now; the tables on the helper's own thread (see help).
+  // The picks now; the tables on the decoder's own thread (see decode).
   buffers_.node_picks = prototype.node_picks;
   buffers_.link_picks = prototype.link_picks;
   node_entries_ = prototype.p.size();
   link_entries_ = prototype.va.size();
   source_ = platform::make_cached_source(result.handle);
   try {
-    helper_ = std::thread([this] { help(); });
+    decoder_ = std::thread([this] { decode(); });
   } catch (const std::system_error&) {
     boundary_ = kNever;  // no thread to be had: the loop reads every step
   }
@@ -62,7 +62,7 @@ TailSteps::~TailSteps() {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  if (helper_.joinable()) helper_.join();
+  if (decoder_.joinable()) decoder_.join();
 }
 
 std::int32_t TailSteps::at_boundary(records::Channel& result, std::int32_t s) {
@@ -75,12 +75,12 @@ std::int32_t TailSteps::at_boundary(records::Channel& result, std::int32_t s) {
     }
     stopping_ = true;
     lock.unlock();
-    helper_.join();
+    decoder_.join();
     joined_ = true;
   }
   boundary_ = kNever;
   if (s < checked_) {
-    // The helper met a block it could not check below checked_: the loop reads up to there.
+    // The tail decoder met a block it could not check below checked_: the loop reads up to there.
     if (checked_ < end_) boundary_ = checked_;
     return s;
   }
@@ -91,7 +91,7 @@ std::int32_t TailSteps::at_boundary(records::Channel& result, std::int32_t s) {
   return s;
 }
 
-void TailSteps::help() {
+void TailSteps::decode() {
   try {
     buffers_.p = tuning::ZeroedVector<double>(node_entries_);
     buffers_.q = tuning::ZeroedVector<double>(node_entries_);
@@ -116,7 +116,7 @@ void TailSteps::help() {
       low = first;
     }
   } catch (const std::exception&) {
-    // No memory for the batch: the loop reads what the helper did not store.
+    // No memory for the batch: the loop reads what the tail decoder did not store.
   }
 }
 
@@ -128,7 +128,8 @@ bool TailSteps::take_batch(std::int32_t first, std::int32_t end, platform::Scrat
   const std::uint64_t offset = first_offset_ + static_cast<std::uint64_t>(first) * block;
   // Only what the system holds in memory: reading backwards from the disk while the loop reads
   // forwards would move a disk's heads between two places for every batch.
-  const platform::SourceRead got = source_->read(offset, size, scratch, platform::Access::kSequential);
+  const platform::SourceRead got =
+      source_->read(offset, size, scratch, platform::Access::kSequential);
   if (got.os_error != 0 || got.bytes.size() < size) return false;
   for (std::int32_t s = first; s < end; ++s) {
     if (!inputs::decode_plain_block(got.bytes.data() + static_cast<std::size_t>(s - first) * block,

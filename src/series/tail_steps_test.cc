@@ -1,4 +1,4 @@
-// The helper that stores the last steps: whatever the file holds, the loop with the helper stores
+// The tail decoder: whatever the file holds, the loop with the tail decoder stores
 // the same values, the same number of steps and ends with the same failure as the loop alone.
 #include "series/tail_steps.h"
 

@@ -103,8 +103,7 @@ Pipe make_pipe() {
 #ifdef _WIN32
   HANDLE ends[2];
   if (!CreatePipe(&ends[0], &ends[1], nullptr, 0)) throw std::runtime_error("CreatePipe failed");
-  return {reinterpret_cast<platform::Handle>(ends[0]),
-          reinterpret_cast<platform::Handle>(ends[1])};
+  return {reinterpret_cast<platform::Handle>(ends[0]), reinterpret_cast<platform::Handle>(ends[1])};
 #else
   int ends[2];
   if (::pipe(ends) != 0) throw std::runtime_error("pipe failed");

@@ -1,7 +1,7 @@
 // The one switch between the quick program and the plain one. Every way that exists only for
-// speed (helper threads, mapped reads, vector formatting, timed choices) asks here first; with
-// FLOWSERIES_WAYS=plain the run takes the plain way everywhere, on one thread. The output bytes
-// are the same either way: the plain program is the reference that the quick ways are tested
+// speed (threads of their own, mapped reads, vector formatting, timed choices) asks here first;
+// with FLOWSERIES_WAYS=plain the run takes the plain way everywhere, on one thread. The output
+// bytes are the same either way: the plain program is the reference that the quick ways are tested
 // against.
 #pragma once
 

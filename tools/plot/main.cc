@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "plot/series_csv.h"
 #include "platform/platform.h"
+#include "plot/series_csv.h"
 
 namespace {
 

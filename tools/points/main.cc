@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "points/point_file.h"
 #include "platform/platform.h"
+#include "points/point_file.h"
 
 namespace {
 
