@@ -55,13 +55,27 @@ struct RowRange {
 // Rows are formatted in chunks of about this much text.
 constexpr std::size_t kChunkBytes = 1 << 20;
 
+std::size_t rows_per_chunk(const RowRange& rows) {
+  const std::size_t row_bytes = 18 + 15 * rows.values_per_row();
+  return std::max<std::size_t>(1, kChunkBytes / row_bytes);
+}
+
 void write_rows_in_parallel(records::Channel& file, const RowRange& rows) {
   records::flush_output(file);  // the header; the file is cut behind it
-  const std::size_t row_bytes = 18 + 15 * rows.values_per_row();
-  write_chunk_ring(file, rows.times.size(), std::max<std::size_t>(1, kChunkBytes / row_bytes),
+  write_chunk_ring(file, rows.times.size(), rows_per_chunk(rows),
                    [&rows](records::OutputBuffer& out, std::size_t first, std::size_t end) {
                      rows.format(out, first, end);
                    });
+}
+
+// On this thread alone, a chunk at a time: a long file never stands whole in memory. A file of
+// one chunk goes out in one write, at its close.
+void write_rows_in_turn(records::Channel& file, const RowRange& rows) {
+  const std::size_t per_chunk = rows_per_chunk(rows);
+  for (std::size_t first = 0; first < rows.times.size(); first += per_chunk) {
+    if (first > 0) records::flush_output(file);
+    rows.format(file.out, first, std::min(first + per_chunk, rows.times.size()));
+  }
 }
 
 }  // namespace
@@ -111,7 +125,7 @@ void write_series_file(std::string_view name, int number, std::span<const std::i
 
   const RowRange rows{times, columns, points.size()};
   if (tuning::plain_ways() || times.size() * rows.values_per_row() < parallel_min_values) {
-    rows.format(file.out, 0, times.size());
+    write_rows_in_turn(file, rows);
   } else {
     write_rows_in_parallel(file, rows);
   }
