@@ -6,6 +6,7 @@ standard error, the exit status and every file left behind, byte for byte.
 usage: end_to_end.py --binary build/flowseries --generator build/flowseries-gen [-k NAME]
 """
 import argparse
+import json
 import math
 import os
 import re
@@ -16,6 +17,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 import unittest
 
@@ -275,6 +277,15 @@ class ReadAhead:
 # ------------------------------------------------------------------ running
 class Run:
     pass
+
+
+def python_with(module):
+    """A Python that can import `module` (this one, or the system's), or None."""
+    for python in (sys.executable, '/usr/bin/python3'):
+        if os.path.exists(python) and subprocess.run([python, '-c', 'import ' + module],
+                                                     stderr=subprocess.DEVNULL).returncode == 0:
+            return python
+    return None
 
 
 def read_at_least(stream, count):
@@ -703,6 +714,44 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(runs['all'].stderr, b'', name)
             self.assertEqual(runs['quickest'].stderr, b'flowseries: FLOWSERIES_WAYS=quickest is not known '
                              b'(plain, all) and is ignored\r\n', name)
+
+    def test_the_readmes_loader_reads_rows_of_more_than_200_values(self):
+        """The pandas loader that the README shows, run as it stands there, gives every value of
+        series files whose rows go on in continuation lines, and reads the special forms."""
+        python = python_with('pandas')
+        if python is None:
+            self.skipTest('no Python with pandas (Debian: apt-get install python3-pandas)')
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'README.md')) as f:
+            readme = f.read()
+        code = re.search(r'<!-- series-loader -->\n```python\n(.*?)```', readme, re.S).group(1)
+        net = Network(300, 120, 3)
+        lists = (list(range(1, 251)), [], [], list(range(1, 111)))
+        r = run_program({'res.bin': net.data(), 'pl.txt': point_list((10, 250, None, None, 110), lists)},
+                        b'1\nres.bin\npl.txt\n', directory=tempfile.mkdtemp(prefix='fs_e2e_'))
+        self.assertEqual(r.status, 0, r.stderr)
+        probe = code + textwrap.dedent('''
+            import json, sys
+            out = {}
+            for name in ('HTIME.CSV', 'VTIME.csv'):
+                t = read_series(name)
+                out[name] = [list(map(str, t.columns)), list(t.index), t.values.tolist()]
+            out['forms'] = [number(x) for x in ('  1.00000+100', ' -2.50000-120', '   1.50000E+02')]
+            out['special'] = [str(number(x)) for x in (' NaN', ' Infinity', ' -Infinity')]
+            json.dump(out, sys.stdout)
+            ''')
+        got = json.loads(subprocess.run([python, '-c', probe], cwd=r.dir, capture_output=True, check=True).stdout)
+        subprocess.run(['rm', '-rf', r.dir])
+        rounded = lambda x: float('%.5E' % x)
+        for name, kind, points in (('HTIME.CSV', 'H', lists[0]), ('VTIME.csv', 'V', lists[3])):
+            columns, times, values = got[name]
+            names = [str(v) for v in points] if kind == 'H' else \
+                ['%d.%s' % (v, c) for v in points for c in ('va', 'vb')]
+            self.assertEqual(columns, names, name)
+            self.assertEqual(times, net.times, name)
+            self.assertEqual(values, [[rounded(x) for v in points for x in net.value(kind, v, s)]
+                                      for s in range(3)], name)
+        self.assertEqual(got['forms'], [1e100, -2.5e-120, 150.0])
+        self.assertEqual(got['special'], ['nan', 'inf', '-inf'])
 
     def test_records_in_pieces_give_the_same_series(self):
         net = Network(5000, 20, 3)
@@ -1293,6 +1342,22 @@ class EndToEnd(unittest.TestCase):
     def test_points_check_agrees_with_the_program(self):
         """check's exit status and report line equal flowseries' on the same file."""
         net = Network(30, 5, 2)
+        five = Network(30, 5, 5)
+        # Cut inside step 4's node record: three complete steps.
+        cut = five.data()[:-(len(b''.join(five.step_records(4))) + 300)]
+        h1 = ([1], [], [], [])
+        # name, point-list text, result file (and what check says of it, and the rows the program
+        # writes when it succeeds)
+        stepped = [
+            ('more steps than the limit', point_list((3, None, None, None, None), h1), five.data(),
+             b'holds 5 steps; the step limit of 3 (columns 1-5) writes the first 3 of them', 3),
+            ('a file cut inside a step', point_list(lists=h1), cut,
+             b'is cut inside step 4 (3 complete steps): the run ends with failure', None),
+            ('a cut file with the limit it names', point_list((2, None, None, None, None), h1), cut,
+             b'result file: 30 nodes, 5 links, 3 complete steps and then failure', 2),
+            ('a letter in a list, named', b'\n    1\n     1a\n    0\n    0\n    0\n', net.data(),
+             b'line 3: columns 1-7: "1a" is not a number', None),
+        ]
         files = [
             ('the example', point_list((100, 50, 50, 100, 50), ([5, 17], [], [120], [4, 9, 11]))),
             ('defaults', point_list(lists=([1], [2], [3], [4]))),
@@ -1305,14 +1370,15 @@ class EndToEnd(unittest.TestCase):
             ('work area beyond 32 bits', b'99999999999999999999\n    0\n    0\n    0\n    0\n'),
             ('warnings only', b'\n    2\n     123456\n    0\n    0\n    1\n      9\n'),
         ]
-        for name, text in files:
+        cases = [(name, text, net.data(), None, None) for name, text in files] + stepped
+        for name, text, result, says, rows in cases:
             with self.subTest(name):
-                r = run_program({'res.bin': net.data(), 'pl.txt': text}, b'1\nres.bin\npl.txt\n')
+                r = run_program({'res.bin': result, 'pl.txt': text}, b'1\nres.bin\npl.txt\n')
                 d = tempfile.mkdtemp(prefix='fs_e2e_')
                 with open(os.path.join(d, 'pl.txt'), 'wb') as f:
                     f.write(text)
                 with open(os.path.join(d, 'res.bin'), 'wb') as f:
-                    f.write(net.data())
+                    f.write(result)
                 c = subprocess.run(LAUNCHER + [POINTS, 'check', 'pl.txt', '--result', 'res.bin'], cwd=d,
                                    capture_output=True, timeout=20)
                 self.assertEqual(c.returncode, r.status, c.stdout + c.stderr)
@@ -1321,6 +1387,10 @@ class EndToEnd(unittest.TestCase):
                     self.assertEqual(c.stderr.replace(native(os.path.realpath(d)), b''), report + b'\n')
                 else:
                     self.assertIn(b'accepted', c.stdout)
+                if says:
+                    self.assertIn(says, c.stdout)
+                if rows is not None:
+                    self.assertEqual(r.files['HTIME.CSV'].count(CRLF), 1 + rows)
                 subprocess.run(['rm', '-rf', d])
         # A missing file: check creates nothing and says what the program would end with.
         d = tempfile.mkdtemp(prefix='fs_e2e_')

@@ -91,12 +91,15 @@ struct Checker {
         warn(line_number, columns(f.begin, f.end) + ": \"" + inner +
                               "\" has blanks between its characters; they are ignored, so it "
                               "reads as one number");
-      for (std::size_t k = 1; k < inner.size(); ++k)
-        if (inner[k] == '+' || inner[k] == '-') {
-          warn(line_number, columns(f.begin, f.end) + ": \"" + inner +
-                                "\" has a sign in the middle; flowseries cannot read it");
-          break;
-        }
+      const bool sign_inside =
+          std::any_of(inner.begin() + 1, inner.end(), [](char c) { return c == '+' || c == '-'; });
+      if (sign_inside)
+        warn(line_number, columns(f.begin, f.end) + ": \"" + inner +
+                              "\" has a sign in the middle; flowseries cannot read it");
+      else if (!records::read_integer_field(text).ok)
+        warn(line_number, columns(f.begin, f.end) + ": \"" + inner +
+                              "\" is not a number flowseries can read (digits, blanks and one "
+                              "leading sign, within -2147483648 to 2147483647)");
       // Digits running on into the next field's columns are read as two numbers, unless the
       // run fills whole fields exactly (as full-width numbers written side by side do).
       if (!f.comma && i + 1 < fields.size() && f.end < line.size() && is_digit(line[f.end - 1]) &&
@@ -130,6 +133,53 @@ struct Checker {
   }
 };
 
+// The step blocks of a result file as the step loop reads them, counted to where the file ends
+// or fails: `failure` 0 when it ends cleanly where a step head would start.
+struct StepCount {
+  std::int64_t complete = 0;
+  std::optional<records::Failure> failure;
+};
+
+StepCount count_steps(records::Channel& result, const inputs::ResultHeader& header) {
+  StepCount count;
+  inputs::StepBuffers step;
+  inputs::prepare_step_buffers(step, header, {}, {});
+  try {
+    while (inputs::read_step_block(result, header.nodes(), header.links(), step)) ++count.complete;
+  } catch (const records::Failure& failure) {
+    count.failure = failure;
+  }
+  return count;
+}
+
+// What the step limit makes of the result file's steps: the loop stores `limit` steps at most and
+// reads the block after the last one it stores whole, so a file cut inside step k + 1 (k complete)
+// fails the run unless the limit is k - 1 or less.
+void look_at_steps(Checker& check, const StepCount& steps, std::int32_t limit) {
+  const std::int64_t k = steps.complete;
+  if (!steps.failure) {
+    if (k > limit && limit >= 0)
+      check.warn(1, "the result file holds " + std::to_string(k) + " steps; the step limit of " +
+                        std::to_string(limit) + " (columns 1-5) writes the first " +
+                        std::to_string(limit) + " of them" +
+                        (k <= 99999 ? "; a step limit of " + std::to_string(k) + " writes all"
+                                    : "; a step limit cannot exceed 99999"));
+    return;
+  }
+  if (limit < k || limit < 0) return;  // the run stops before the damage, or never starts
+  const int number = steps.failure->number();
+  std::string what = number == records::kTooMuchData
+                         ? "holds a damaged record in step " + std::to_string(k + 1)
+                         : "is cut inside step " + std::to_string(k + 1);
+  check.warn(
+      1, "the result file " + what + " (" + std::to_string(k) + " complete step" +
+             (k == 1 ? "" : "s") + "): the run ends with failure " + std::to_string(number) +
+             " and writes no series file" +
+             (k >= 2 ? "; a step limit of " + std::to_string(k - 1) + " writes the first " +
+                           std::to_string(k - 1) + " steps (the run reads one step past its limit)"
+                     : ""));
+}
+
 bool exists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(path, ignored);
@@ -158,6 +208,7 @@ CheckResult check_point_list(const std::string& path,
   };
   try {
     std::int32_t nodes = -1, links = -1, node_capacity = 50000, link_capacity = 50000;
+    std::optional<StepCount> steps;
     if (result_path) {
       records::Channel result_file =
           records::open_channel(records::kResultChannel, *result_path,
@@ -167,7 +218,12 @@ CheckResult check_point_list(const std::string& path,
       links = header.links();
       node_capacity = header.node_capacity();
       link_capacity = header.link_capacity();
-      check.out << "result file: " << nodes << " nodes, " << links << " links\n";
+      steps = count_steps(result_file, header);
+      check.out << "result file: " << nodes << " nodes, " << links << " links, " << steps->complete
+                << " complete step" << (steps->complete == 1 ? "" : "s")
+                << (steps->failure ? " and then failure " + std::to_string(steps->failure->number())
+                                   : std::string())
+                << "\n";
     }
     // flowseries creates a missing point-list file empty and then meets its end; the check
     // leaves the disk as it is and ends the same way.
@@ -202,6 +258,7 @@ CheckResult check_point_list(const std::string& path,
       check.out << " " << kLimitNames[i] << " " << applied[i] << (read[i] == 0 ? " (default)" : "")
                 << (i < 4 ? "," : "\n");
     }
+    if (steps) look_at_steps(check, *steps, limits.steps);
     // The same checks as the run's before its work area is allocated: 103 and 179.
     if (limits.steps < 0 || limits.h < 0 || limits.p < 0 || limits.q < 0 || limits.v < 0)
       records::raise_channel_failure(records::kNegativeLimit, file);
@@ -262,7 +319,7 @@ CheckResult check_point_list(const std::string& path,
         else if (top >= 0 && v > top)
           check.warn(line, where + " is " + std::to_string(v) + ", above the result file's " +
                                std::to_string(top) + (s < 3 ? " nodes" : " links") +
-                               ": it reads 0.0");
+                               ": its column is all zeros (0.0)");
       }
     }
     // Anything after the V list is never read by the program; the check reads on to say so.
@@ -275,6 +332,8 @@ CheckResult check_point_list(const std::string& path,
         check.warn(i + 1, "lines from here on stand after the V list and are never read");
         break;
       }
+    // The run reads the steps after the point lists: a failure there comes last.
+    if (steps && steps->failure && limits.steps >= steps->complete) throw *steps->failure;
     check.out << "accepted: flowseries reads this file as shown";
     if (check.warnings > 0)
       check.out << " (" << check.warnings << " warning" << (check.warnings == 1 ? "" : "s") << ")";

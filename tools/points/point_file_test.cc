@@ -99,13 +99,20 @@ TEST(CheckPointList, PredictsTheRunsFailures) {
     const char* name;
     std::string text;
     int status;
+    const char* says = "";  // where a number cannot be read: its line and columns
   };
   const Case cases[] = {
       {"empty file", "", 24},
       {"ends inside a list", "\n    3\n      1\n", 24},
-      {"a sign in the middle", "\n    1\n    12-5\n    0\n    0\n    0\n", 64},
-      {"a letter", "\n    1\n     1a\n    0\n    0\n    0\n", 64},
-      {"a tab", "\n    1\n\t     1\n    0\n    0\n    0\n", 64},
+      {"a sign in the middle", "\n    1\n    12-5\n    0\n    0\n    0\n", 64,
+       "line 3: columns 1-7: \"12-\" has a sign in the middle"},
+      {"a letter", "\n    1\n     1a\n    0\n    0\n    0\n", 64,
+       "line 3: columns 1-7: \"1a\" is not a number"},
+      {"a letter in the second field", "\n    2\n      1  x  2\n    0\n    0\n    0\n", 64,
+       "line 3: columns 8-14: \"x  2\" is not a number"},
+      {"a letter in a limit", "  100   5x\n    0\n    0\n    0\n    0\n", 64,
+       "line 1: columns 6-10: \"5x\" is not a number"},
+      {"a tab", "\n    1\n\t     1\n    0\n    0\n    0\n", 64, "line 3: columns 1-7"},
       {"count above its limit", "    0    1\n    2\n      1      2\n    0\n    0\n    0\n", 101},
       {"point above the tables", "\n    1\n  50001\n    0\n    0\n    0\n", 102},
       {"negative limit", "   -1\n    0\n    0\n    0\n    0\n", 103},
@@ -116,6 +123,7 @@ TEST(CheckPointList, PredictsTheRunsFailures) {
     EXPECT_EQ(r.status, c.status) << c.name << ":\n" << r.output;
     EXPECT_EQ(r.report.rfind("flowseries: severe (" + std::to_string(c.status) + "): ", 0), 0u)
         << c.name << ": " << r.report;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << c.name << ":\n" << r.output;
   }
   const CheckResult missing = check_point_list("NOTHERE.LST", std::nullopt);
   EXPECT_EQ(missing.status, 24);
