@@ -288,6 +288,67 @@ def python_with(module):
     return None
 
 
+def read_png(path):
+    """Width, height and rows of RGB(A) bytes of an 8-bit PNG (as rsvg-convert writes them)."""
+    import zlib
+    with open(path, 'rb') as f:
+        data = f.read()
+    at, idat = 8, b''
+    while at < len(data):
+        n, kind = struct.unpack('>I4s', data[at:at + 8])
+        body = data[at + 8:at + 8 + n]
+        at += 12 + n
+        if kind == b'IHDR':
+            w, h, _, colour = struct.unpack('>IIBB', body[:10])
+        elif kind == b'IDAT':
+            idat += body
+    raw, bpp = zlib.decompress(idat), {6: 4, 2: 3}[colour]
+    stride, rows, prev, at = w * bpp, [], bytearray(w * bpp), 0
+    for _ in range(h):
+        kind, line = raw[at], bytearray(raw[at + 1:at + 1 + stride])
+        at += 1 + stride
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 255
+            elif kind == 2:
+                line[i] = (line[i] + b) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append([tuple(line[x * bpp:x * bpp + 3]) for x in range(w)])
+        prev = line
+    return w, h, rows
+
+
+def spiky_series_csv(steps, seed):
+    """A series file of three nodes: a noisy wave, a fast wave with spikes, noise with a gap of
+    NaN and one deep spike."""
+    import random
+    rnd = random.Random(seed)
+    lines = [b',       5,      17,     120,']
+    for s in range(steps):
+        values = [100 + 20 * math.sin(s / (steps / 60)) + rnd.gauss(0, 2),
+                  50 + (300 if s % (steps // 5 + 3) == 0 else 0) + 10 * math.sin(s / 7),
+                  None if steps * 2 // 5 <= s < steps * 2 // 5 + steps // 50 else
+                  -30 + 5 * rnd.random() - (200 if s == steps * 2 // 3 else 0)]
+        lines.append(b'%16.7E' % (30.0 * s) + b''.join(
+            b',%14.5E' % v if v is not None else b',           NaN' for v in values) + b',')
+    return CRLF.join(lines) + CRLF
+
+
+def headless_browser():
+    """A Chromium to open pages with, or None."""
+    for name in ('chromium', 'chromium-browser', 'google-chrome'):
+        if shutil.which(name):
+            return shutil.which(name)
+    return None
+
+
 def read_at_least(stream, count):
     """What a running program has written, once there are `count` bytes or the stream ends."""
     out = b''
@@ -1071,6 +1132,115 @@ class EndToEnd(unittest.TestCase):
                     p = subprocess.run(['xmllint', '--noout', svg], capture_output=True)
                     self.assertEqual(p.returncode, 0, p.stderr)
                 subprocess.run(['rm', '-rf', d])
+
+    def test_plot_reduces_long_series_to_the_same_picture(self):
+        """The chart of a long series keeps at most four points per pixel column of each line and
+        draws the picture of every point: rasterised, the two differ in nothing but the shade of
+        anti-aliased edges, no ink is more than a pixel from ink in the other, and no line, gap
+        or spike goes missing."""
+        if not PLOT:
+            self.skipTest('no --plot program given')
+        if not shutil.which('rsvg-convert'):
+            self.skipTest('no rsvg-convert to rasterise the charts (Debian: apt-get install librsvg2-bin)')
+        d = tempfile.mkdtemp(prefix='fs_plot_')
+        with open(os.path.join(d, 'HTIME.CSV'), 'wb') as f:
+            f.write(spiky_series_csv(20000, 7))
+        charts = {}
+        for name, options in (('every', ['--every-point']), ('reduced', [])):
+            p = subprocess.run(LAUNCHER + [PLOT] + options + ['HTIME.CSV', name + '.svg'], cwd=d, capture_output=True)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            subprocess.run(['rsvg-convert', name + '.svg', '-o', name + '.png'], cwd=d, check=True)
+            charts[name] = read_png(os.path.join(d, name + '.png'))
+        sizes = {n: os.path.getsize(os.path.join(d, n + '.svg')) for n in charts}
+        subprocess.run(['rm', '-rf', d])
+        self.assertLess(sizes['reduced'] * 5, sizes['every'])
+        w, h, every = charts['every']
+        _, _, reduced = charts['reduced']
+
+        def ink(rows, x, y):
+            return min(rows[y][x]) < 160
+
+        def ink_near(rows, x, y):
+            return any(ink(rows, xx, yy) for yy in range(max(y - 1, 0), min(y + 2, h))
+                       for xx in range(max(x - 1, 0), min(x + 2, w)))
+        # The plot area (x 80 to 760, y 40 to 480) and a pixel around it for the line's width.
+        inside = lambda x, y: 78 <= x <= 762 and 38 <= y <= 482
+        shaded = 0
+        for y in range(h):
+            for x in range(w):
+                a, b = every[y][x], reduced[y][x]
+                if a == b:
+                    continue
+                self.assertTrue(inside(x, y), 'pixel %d,%d outside the plot area differs' % (x, y))
+                shaded += max(abs(i - j) for i, j in zip(a, b)) > 64
+                if ink(every, x, y):
+                    self.assertTrue(ink_near(reduced, x, y), 'ink at %d,%d lost' % (x, y))
+                if ink(reduced, x, y):
+                    self.assertTrue(ink_near(every, x, y), 'ink at %d,%d added' % (x, y))
+        self.assertLess(shaded, 680 * 440 // 200)  # under half a percent of the plot area
+
+    def test_plot_pages_open_in_a_browser(self):
+        """--html pages, several in one go: the page loads without a script error in headless
+        Chromium and its chart holds the series and the steps (every step, a window of them, or
+        the reduced rows of a long file); a file that is not a series file gets its message and
+        the others are still written."""
+        if not PLOT:
+            self.skipTest('no --plot program given')
+        browser = headless_browser()
+        if browser is None:
+            self.skipTest('no headless browser (Debian: apt-get install chromium)')
+        d = tempfile.mkdtemp(prefix='fs_page_')
+        net = Network(30, 6, 40)
+        lists = ([5, 17], [3], [], [2, 6])
+        r = run_program({'res.bin': net.data(), 'pl.txt': point_list(lists=lists)}, b'1\nres.bin\npl.txt\n',
+                        directory=d)
+        self.assertEqual(r.status, 0, r.stderr)
+        with open(os.path.join(d, 'LONG.CSV'), 'wb') as f:
+            f.write(spiky_series_csv(30000, 3))
+        with open(os.path.join(d, 'notes.csv'), 'wb') as f:
+            f.write(b'time,value\n1,2\n')
+        p = subprocess.run(LAUNCHER + [PLOT, '--html', 'HTIME.CSV', 'VTIME.csv', 'notes.csv', 'LONG.CSV'],
+                           cwd=d, capture_output=True)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn(b'notes.csv: not a series file', p.stderr)
+        self.assertEqual(p.stdout.split(), [b'HTIME.html', b'VTIME.html', b'LONG.html'])
+        p = subprocess.run(LAUNCHER + [PLOT, '--html', '--points', '17', '--from', '300', '--to', '600',
+                                       'LONG.CSV', 'window.html'], cwd=d, capture_output=True)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        cases = [
+            ('HTIME.html', ['node 5', 'node 17'], 40, False, [0.0, net.value('H', 5, 0)[0]]),
+            ('VTIME.html', ['link 2 va', 'link 2 vb', 'link 6 va', 'link 6 vb'], 40, False,
+             [0.0, net.value('V', 2, 0)[0]]),
+            ('window.html', ['node 17'], 11, False, [300.0, None]),
+            ('LONG.html', ['node 5', 'node 17', 'node 120'], None, True, [0.0, None]),
+        ]
+        for page, labels, rows, reduced, first in cases:
+            with self.subTest(page):
+                dom = subprocess.run([browser, '--headless', '--no-sandbox', '--disable-gpu',
+                                      '--virtual-time-budget=10000', '--dump-dom',
+                                      'file://' + os.path.join(os.path.realpath(d), page)],
+                                     capture_output=True, timeout=120).stdout
+                found = re.search(rb'<pre id="check"[^>]*>([^<]*)</pre>', dom)
+                self.assertIsNotNone(found, 'the page did not report: %r' % dom[-500:])
+                check = json.loads(found.group(1).decode().replace('&quot;', '"'))
+                self.assertEqual(check['errors'], [])
+                self.assertEqual(check['labels'], labels)
+                self.assertEqual(check['reduced'], reduced)
+                if rows is not None:
+                    self.assertEqual(check['rows'], rows)
+                else:
+                    self.assertLessEqual(check['rows'], 4 * 2000)
+                self.assertEqual(check['first'][0], first[0])
+                if first[1] is not None:
+                    self.assertAlmostEqual(check['first'][1], first[1], places=3)
+        shot = os.path.join(d, 'LONG.png')
+        subprocess.run([browser, '--headless', '--no-sandbox', '--disable-gpu', '--hide-scrollbars',
+                        '--window-size=1200,800', '--screenshot=' + shot,
+                        'file://' + os.path.join(os.path.realpath(d), 'LONG.html')],
+                       capture_output=True, timeout=120)
+        w, h, _ = read_png(shot)
+        self.assertEqual((w, h), (1200, 800))
+        subprocess.run(['rm', '-rf', d])
 
     def test_interrupts(self):
         """The program waits for its answer, after its three prompts: the signal arrives in the

@@ -1,33 +1,60 @@
-// flowseries-plot: draws one of flowseries' series files as an SVG line chart.
+// flowseries-plot: draws flowseries' series files as SVG line charts or interactive pages.
 //
-//   flowseries-plot [--points LIST] SERIES.CSV [OUTPUT.svg]
+//   flowseries-plot [--html] [--points LIST] [--from T1] [--to T2] SERIES.CSV... [OUTPUT]
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
-#include <sstream>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
+#include "plot/chart_svg.h"
+#include "plot/page_html.h"
+#include "plot/reduce.h"
 #include "plot/series_csv.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: flowseries-plot [--points LIST] SERIES.CSV [OUTPUT.svg]\n"
+    "usage: flowseries-plot [--html] [--points LIST] [--from T1] [--to T2] SERIES.CSV...\n"
+    "                       [OUTPUT]\n"
     "\n"
-    "Draws a series file of flowseries (HTIME.CSV, PTIME.CSV, QTIME.csv, VTIME.csv) as an SVG\n"
-    "line chart: one line per column over time, a legend naming each node or link. The chart\n"
-    "goes to OUTPUT.svg, by default the input's name with .svg; its name is printed.\n"
+    "Draws series files of flowseries (HTIME.CSV, PTIME.CSV, QTIME.csv, VTIME.csv), one output\n"
+    "each: an SVG line chart (one line per column over time, a legend naming each node or link),\n"
+    "or with --html an interactive page for any browser (zoom, range selector, series on and\n"
+    "off, values under the mouse, the view saved as PNG; it needs no network). An output goes\n"
+    "beside its input with .svg or .html, or to OUTPUT when one file is drawn and OUTPUT ends\n"
+    "in .svg or .html; each output's name is printed.\n"
     "\n"
-    "  --points LIST   draw only these point numbers, comma-separated (5,17,120); a link's\n"
-    "                  number draws both its va and vb\n"
+    "Long series are reduced before drawing: the chart keeps, per column of pixels, the first,\n"
+    "lowest, highest and last point of each line, which draws the same picture; the page keeps\n"
+    "them per bucket of time (a few thousand buckets) and says so.\n"
+    "\n"
+    "  --html          write the interactive page instead of the SVG chart\n"
+    "  --points LIST   only these point numbers, comma-separated (5,17,120); a link's number\n"
+    "                  gives both its va and vb\n"
+    "  --from T1       only the steps from time T1 on\n"
+    "  --to T2         only the steps up to time T2 (a window small enough is not reduced)\n"
+    "  --every-point   draw every point, unreduced (large inputs give large outputs)\n"
     "  -h, --help      this text\n"
     "  -V, --version   the program's version\n"
     "\n"
-    "Exit status: 0 when the chart was written, 1 when a file could not be read or written or\n"
-    "is not a series file, 2 for a wrong command line. Manual: man flowseries-plot\n";
+    "Exit status: 0 when every output was written, 1 when a file could not be read or written\n"
+    "or is not a series file, 2 for a wrong command line. Manual: man flowseries-plot\n";
+
+struct Options {
+  bool html = false;
+  bool every_point = false;
+  bool pick = false;
+  std::vector<std::string> points;
+  std::optional<double> from, to;
+};
 
 // The quantity a file holds, from its name: the value axis's label.
 std::string quantity_of(std::string_view base) {
@@ -58,9 +85,166 @@ std::vector<std::string> split_list(std::string_view list) {
   return items;
 }
 
+std::optional<double> parse_time(std::string_view text) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+    return std::nullopt;
+  return v;
+}
+
 int wrong_usage(const std::string& what) {
   std::cerr << "flowseries-plot: " << what << " (see flowseries-plot --help)\n";
   return 2;
+}
+
+bool ends_with(std::string_view text, std::string_view end) {
+  if (text.size() < end.size()) return false;
+  for (std::size_t i = 0; i < end.size(); ++i)
+    if ((text[text.size() - end.size() + i] | 0x20) != end[i]) return false;
+  return true;
+}
+
+// Opens the file and reads its header; null with a message for a file that cannot be read or is
+// not a series file.
+struct OpenSeries {
+  std::FILE* file = nullptr;
+  std::optional<plot::SeriesReader> reader;
+  ~OpenSeries() {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+
+bool open_series(const std::string& input, OpenSeries& open) {
+  if (open.file != nullptr) std::fclose(open.file);
+  open.file = std::fopen(input.c_str(), "rb");
+  if (open.file == nullptr) {
+    std::perror(input.c_str());
+    return false;
+  }
+  open.reader.emplace(plot::file_source(open.file));
+  std::string error;
+  if (!open.reader->start(&error)) {
+    std::cerr << input << ": not a series file: " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Reads the file twice: the first time for the range of the times and the number of steps (the
+// chart's buckets depend on them), the second to hand each step to `take`.
+template <typename Take>
+bool read_twice(const std::string& input, const Options& o, std::vector<std::size_t>& columns,
+                std::vector<std::string>& labels, double& t0, double& t1, std::uint64_t& steps,
+                const std::function<Take*()>& make) {
+  OpenSeries open;
+  if (!open_series(input, open)) return false;
+  const std::string base = input.substr(input.find_last_of("/\\") + 1);
+  const bool links = base.rfind("VTIME", 0) == 0 || base.rfind("vtime", 0) == 0;
+  const std::vector<std::string> all = plot::column_labels(open.reader->points(), links);
+  if (o.pick) {
+    columns = plot::pick_columns(all, o.points);
+    if (columns.empty()) {
+      std::cerr << input << ": holds none of the points asked for\n";
+      return false;
+    }
+  } else {
+    for (std::size_t c = 0; c < all.size(); ++c) columns.push_back(c);
+  }
+  for (const std::size_t c : columns) labels.push_back(all[c]);
+  auto inside = [&](double t) { return !(o.from && t < *o.from) && !(o.to && t > *o.to); };
+  double time = 0;
+  std::string error;
+  bool any_time = false;
+  steps = 0;
+  while (open.reader->next(time, nullptr, &error)) {
+    if (!inside(time)) continue;
+    ++steps;
+    if (!std::isfinite(time)) continue;
+    t0 = any_time ? std::min(t0, time) : time;
+    t1 = any_time ? std::max(t1, time) : time;
+    any_time = true;
+  }
+  if (!error.empty()) {
+    std::cerr << input << ": not a series file: " << error << "\n";
+    return false;
+  }
+  if (!any_time) t0 = 0, t1 = 1;
+  Take* take = make();
+  if (!open_series(input, open)) return false;
+  std::vector<double> values, picked(columns.size());
+  while (open.reader->next(time, &values, &error)) {
+    if (!inside(time)) continue;
+    for (std::size_t i = 0; i < columns.size(); ++i) picked[i] = values[columns[i]];
+    take->add(time, picked);
+  }
+  if (!error.empty()) {
+    std::cerr << input << ": not a series file: " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Every point, as a chart draws them unreduced.
+struct EveryPoint {
+  std::vector<plot::Polyline> lines;
+  explicit EveryPoint(std::size_t series) : lines(series) {}
+  void add(double t, const std::vector<double>& values) {
+    for (std::size_t s = 0; s < values.size(); ++s) lines[s].push_back({t, values[s]});
+  }
+};
+
+bool write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) {
+    std::perror(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool draw_svg(const std::string& input, const std::string& output, const Options& o) {
+  std::vector<std::size_t> columns;
+  plot::Chart chart;
+  std::uint64_t steps = 0;
+  std::optional<plot::M4Reducer> reducer;
+  std::optional<EveryPoint> every;
+  if (o.every_point) {
+    if (!read_twice<EveryPoint>(input, o, columns, chart.labels, chart.t0, chart.t1, steps,
+                                [&] { return &every.emplace(columns.size()); }))
+      return false;
+    chart.lines = std::move(every->lines);
+  } else {
+    // One bucket per column of pixels of the time axis as the chart draws it.
+    if (!read_twice<plot::M4Reducer>(
+            input, o, columns, chart.labels, chart.t0, chart.t1, steps, [&] {
+              const plot::TimeAxis axis = plot::time_axis(chart.t0, chart.t1);
+              return &reducer.emplace(columns.size(), plot::kPlotColumns, axis.low, axis.high);
+            }))
+      return false;
+    chart.lines = reducer->finish();
+  }
+  chart.any_step = steps > 0;
+  const std::string base = input.substr(input.find_last_of("/\\") + 1);
+  return write_file(output, plot::render_svg(chart, base, quantity_of(base)));
+}
+
+bool draw_html(const std::string& input, const std::string& output, const Options& o,
+               const plot::ChartLibrary& library) {
+  std::vector<std::size_t> columns;
+  std::vector<std::string> labels;
+  double t0 = 0, t1 = 1;
+  std::uint64_t steps = 0;
+  std::optional<plot::PageRows> rows;
+  if (!read_twice<plot::PageRows>(input, o, columns, labels, t0, t1, steps, [&] {
+        const std::size_t buckets = o.every_point ? std::numeric_limits<std::size_t>::max() / 8
+                                                  : plot::page_buckets(columns.size());
+        return &rows.emplace(labels, steps, buckets, t0, t1);
+      }))
+    return false;
+  const std::string base = input.substr(input.find_last_of("/\\") + 1);
+  return write_file(output, plot::render_html(rows->finish(), base, quantity_of(base), library));
 }
 
 }  // namespace
@@ -69,10 +253,16 @@ int main(int argc, char** argv) {
   // Messages carry the same bytes on every system.
   platform::prepare_process();
   std::vector<std::string> files;
-  std::vector<std::string> points;
-  bool pick = false;
+  Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    // An option's value: after its '=', or the next argument.
+    const std::string name = arg.substr(0, arg.find('='));
+    auto value = [&]() -> std::optional<std::string> {
+      if (arg.size() > name.size()) return arg.substr(name.size() + 1);
+      if (i + 1 >= argc) return std::nullopt;
+      return std::string(argv[++i]);
+    };
     if (arg == "-h" || arg == "--help") {
       std::cout << kUsage;
       return 0;
@@ -81,52 +271,59 @@ int main(int argc, char** argv) {
       std::cout << "flowseries-plot " FLOWSERIES_VERSION "\n";
       return 0;
     }
-    if (arg == "--points") {
-      if (i + 1 >= argc) return wrong_usage("--points needs a list of point numbers");
-      points = split_list(argv[++i]);
-      pick = true;
-    } else if (arg.rfind("--points=", 0) == 0) {
-      points = split_list(arg.substr(9));
-      pick = true;
+    if (arg == "--html") {
+      o.html = true;
+    } else if (arg == "--every-point") {
+      o.every_point = true;
+    } else if (name == "--points") {
+      const auto list = value();
+      if (!list) return wrong_usage("--points needs a list of point numbers");
+      o.points = split_list(*list);
+      o.pick = true;
+    } else if (name == "--from" || name == "--to") {
+      const auto text = value();
+      const std::optional<double> t = text ? parse_time(*text) : std::nullopt;
+      if (!t) return wrong_usage(name + " needs a time, a number as the file's times are");
+      (name == "--from" ? o.from : o.to) = t;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return wrong_usage("unknown option '" + arg + "'");
     } else {
       files.push_back(arg);
     }
   }
-  if (files.empty() || files.size() > 2)
-    return wrong_usage("one series file, and optionally the output");
-  const std::string input = files[0];
-  const std::string output =
-      files.size() == 2 ? files[1] : input.substr(0, input.rfind('.')) + ".svg";
-  std::ifstream in(input, std::ios::binary);
-  if (!in) {
-    std::perror(input.c_str());
-    return 1;
+  if (files.empty()) return wrong_usage("no series file named");
+  const std::string_view extension = o.html ? ".html" : ".svg";
+  std::optional<std::string> named_output;
+  if (files.size() == 2 && ends_with(files[1], extension)) {
+    named_output = files[1];
+    files.pop_back();
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  const std::string base = input.substr(input.find_last_of('/') + 1);
-  const bool links = base.rfind("VTIME", 0) == 0 || base.rfind("vtime", 0) == 0;
-  std::string error;
-  auto table = plot::parse_series(text.str(), links, &error);
-  if (!table) {
-    std::cerr << input << ": not a series file: " << error << "\n";
-    return 1;
-  }
-  if (pick) {
-    *table = plot::select_points(*table, points);
-    if (table->columns.empty()) {
-      std::cerr << input << ": holds none of the points asked for\n";
+  std::optional<plot::ChartLibrary> library;
+  if (o.html) {
+    std::string looked;
+    library = plot::find_chart_library(argv[0], &looked);
+    if (!library) {
+      std::cerr << "flowseries-plot: --html needs the dygraphs library (dygraph.min.js and "
+                   "dygraph.min.css; Debian: apt-get install libjs-dygraphs), not found in "
+                << looked << "\n";
       return 1;
     }
   }
-  std::ofstream out(output, std::ios::binary | std::ios::trunc);
-  out << plot::render_svg(*table, base, quantity_of(base));
-  if (!out.flush()) {
-    std::perror(output.c_str());
-    return 1;
+  int status = 0;
+  for (const std::string& input : files) {
+    // Beside the input, its extension replaced.
+    const std::size_t slash = input.find_last_of("/\\");
+    std::size_t dot = input.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = input.size();
+    const std::string output =
+        named_output ? *named_output : input.substr(0, dot) + std::string(extension);
+    const bool written =
+        o.html ? draw_html(input, output, o, *library) : draw_svg(input, output, o);
+    if (!written) {
+      status = 1;
+      continue;
+    }
+    std::cout << output << "\n";
   }
-  std::cout << output << "\n";
-  return 0;
+  return status;
 }

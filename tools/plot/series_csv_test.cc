@@ -1,5 +1,7 @@
 // The plot companion reads back every shape of series file and picks round ticks.
 #include "plot/series_csv.h"
+#include "plot/chart_svg.h"
+#include "plot/reduce.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +39,10 @@ TEST(ParseSeries, ReadsEveryShapeTheProgramWrites) {
        header200 + row_line(200, "   0.1000000E+01", "   3.00000E+00", false), 200, 1, 3.0},
       {"LF line ends, no final line end", ",       1,\n   0.1000000E+01,   1.00000-100,", 1, 1,
        1e-100},
+      {"a row longer than the read buffer",
+       row_line(90000, "", "  999999", true) +
+           row_line(90000, "   0.1000000E+01", "   7.00000E+00", true),
+       90000, 1, 7.0},
       {"special fields",
        ",********,       2,\r\n   0.1000000E+01, NaN          , Infinity     ,\r\n", 2, 1,
        INFINITY},
@@ -100,6 +106,46 @@ TEST(RenderSvg, NamesTheQuantityAndDashesLinesPastTenColours) {
        at = svg.find("<polyline", at + 1))
     dashed += svg.substr(at, svg.find('>', at) - at).find("stroke-dasharray") != std::string::npos;
   EXPECT_EQ(dashed, 2u);
+}
+
+// Per bucket the reducer keeps the first, lowest, highest and last point of each line in the
+// order they came, each once, and every break of the line where it stands.
+TEST(M4Reducer, KeepsTheExtremesAndTheBreaksOfEachBucket) {
+  constexpr double kGap = NAN;
+  struct Case {
+    const char* name;
+    std::vector<double>
+        values;                // one per step; steps at t = 0, 1, 2, ... in 2 buckets over [0, 20)
+    std::vector<double> kept;  // the values kept (NaN for a break), in order
+  };
+  const Case cases[] = {
+      {"one bucket's extremes in order", {5, 9, 1, 4, 3}, {5, 9, 1, 3}},
+      {"the low before the high", {5, 1, 9, 4, 3}, {5, 1, 9, 3}},
+      {"first and last are the extremes", {1, 2, 3, 4, 9}, {1, 9}},
+      {"one point", {7}, {7}},
+      {"a spike in a long bucket", {0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0}, {0, 100, 0, 0, 0}},
+      {"each bucket its own", {5, 9, 1, 4, 3, 2, 2, 2, 2, 2, 6, 0, 8, 1}, {5, 9, 1, 2, 6, 0, 8, 1}},
+      {"a break inside a bucket", {5, 9, kGap, 1, 3}, {5, 9, kGap, 1, 3}},
+      {"runs wholly inside a bucket become their extent",
+       {5, kGap, 2, 8, 4, kGap, 9, kGap, 1, 3},
+       {5, kGap, 2, 8, kGap, 1, 3}},
+      {"a break at a bucket's start",
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, kGap, 4, 4},
+       {1, 10, kGap, 4, 4}},
+  };
+  for (const Case& c : cases) {
+    M4Reducer reducer(1, 2, 0, 20);
+    for (std::size_t s = 0; s < c.values.size(); ++s)
+      reducer.add(static_cast<double>(s), {c.values[s]});
+    const std::vector<Polyline> lines = reducer.finish();
+    ASSERT_EQ(lines.size(), 1u);
+    std::vector<double> kept;
+    for (const Point& p : lines[0]) kept.push_back(p.v);
+    ASSERT_EQ(kept.size(), c.kept.size()) << c.name;
+    for (std::size_t i = 0; i < kept.size(); ++i)
+      EXPECT_TRUE(kept[i] == c.kept[i] || (std::isnan(kept[i]) && std::isnan(c.kept[i])))
+          << c.name << ", point " << i << ": " << kept[i];
+  }
 }
 
 TEST(ParseField, ReadsExponentFormsAndMarksTheRest) {
