@@ -11,8 +11,12 @@ the yardstick's byte for byte.
 
 Then the formatter benchmark's nanoseconds per value, and the goals met or not.
 
+With --wine build-windows/flowseries.exe, the Windows build runs under Wine beside the Linux one on
+each case, run by run: wall and CPU time (its own and the Wine server's) and their ratios.
+
 usage: bench/compare.py [--build build] [--data build/bench-data] [--runs 5] [--cases large wide]
                         [--cold] [--scaling] [--no-yardstick] [--no-formatter]
+                        [--wine build-windows/flowseries.exe]
 """
 import argparse
 import filecmp
@@ -93,7 +97,91 @@ def timed(argv, cwd, stdin=None, stdout=subprocess.DEVNULL):
     p.stderr.close()
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit('%s failed: %s' % (argv[0], err.decode(errors='replace')))
+    timed.cpu = usage.ru_utime + usage.ru_stime
     return wall, usage.ru_maxrss / 1024.0
+
+
+class WineServer:
+    """A Wine prefix of the benchmark's own with a persistent server, started before the runs (so
+    that no run pays Wine's start) and stopped after them; its CPU time is read from /proc, since
+    the server is no child of the runs."""
+
+    def __init__(self, prefix):
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
+        subprocess.run(['wineserver', '-k'], env=self.env, stderr=subprocess.DEVNULL)
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The prefix is made by a first program; its server is let go before the persistent one
+        # starts, which every run then shares.
+        subprocess.run(['wine', 'cmd', '/c', 'exit'], env=self.env, **quiet)
+        subprocess.run(['wineserver', '-w'], env=self.env, **quiet)
+        self.server = subprocess.Popen(['wineserver', '-p', '-f'], env=self.env, **quiet)
+        subprocess.run(['wine', 'cmd', '/c', 'exit'], env=self.env, **quiet)
+
+    def cpu(self):
+        """The CPU seconds of this prefix's server so far."""
+        try:
+            with open('/proc/%d/stat' % self.server.pid) as f:
+                parts = f.read().rsplit(')', 1)[1].split()
+            return (int(parts[11]) + int(parts[12])) / os.sysconf('SC_CLK_TCK')
+        except (OSError, ValueError, IndexError):
+            return 0.0
+
+    def stop(self):
+        subprocess.run(['wineserver', '-k'], env=self.env, stderr=subprocess.DEVNULL)
+        self.server.wait()
+
+
+def windows_runs(name, d, args, linux_wall, linux_cpu):
+    """The Windows build under Wine on the same case and files, run by run beside the Linux
+    binary: wall and CPU time (the program's and the Wine server's), paired ratios, and whether
+    the CSV files are the same bytes."""
+    exe = os.path.abspath(args.wine)
+    wine_dir = os.path.join(d, 'windows')
+    os.makedirs(wine_dir, exist_ok=True)
+    for f in ('RESULT.BIN', 'POINTS.LST'):
+        if not os.path.exists(os.path.join(wine_dir, f)):
+            os.symlink(os.path.join(os.path.abspath(d), f), os.path.join(wine_dir, f))
+    server = WineServer(os.path.abspath(os.path.join(os.path.dirname(exe), 'wineprefix-bench')))
+    walls, cpus, servers = [], [], []
+    try:
+        for _ in range(args.runs):
+            before = server.cpu()
+            os.sync()
+            start = time.perf_counter()
+            p = subprocess.run(['wine', exe], cwd=wine_dir, input=b'1\r\nRESULT.BIN\r\nPOINTS.LST\r\n',
+                               env=server.env, capture_output=True)
+            walls.append(time.perf_counter() - start)
+            if p.returncode != 0:
+                sys.exit('flowseries.exe failed: %s' % p.stderr.decode(errors='replace'))
+            cpus.append(child_cpu())
+            servers.append(server.cpu() - before)
+    finally:
+        server.stop()
+    same = all(filecmp.cmp(os.path.join(d, f), os.path.join(wine_dir, f), shallow=False)
+               for f in ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv') if os.path.exists(os.path.join(d, f)))
+    print('  windows   %s wall, CPU %.3f s + Wine server %.3f s (medians)' % (
+        describe(walls), statistics.median(cpus), statistics.median(servers)))
+    wall_ratios = [w / l for w, l in zip(walls, linux_wall)]
+    cpu_ratios = [(c + s) / l for c, s, l in zip(cpus, servers, linux_cpu)]
+    FIGURES[name + '_windows_cpu'] = statistics.median(cpu_ratios)
+    print('  windows/linux wall   median %.2f (%.2f-%.2f)' % (statistics.median(wall_ratios), min(wall_ratios),
+                                                            max(wall_ratios)))
+    print('  windows/linux CPU    median %.2f (%.2f-%.2f), the Wine server counted' % (
+        statistics.median(cpu_ratios), min(cpu_ratios), max(cpu_ratios)))
+    print('  files: %s' % ('identical to the Linux build\'s' if same else 'DIFFERENT from the Linux build\'s'))
+    return same
+
+
+_last_children = [0.0]
+
+
+def child_cpu():
+    """The CPU seconds of the children waited for since the last call."""
+    import resource
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    total = usage.ru_utime + usage.ru_stime
+    spent, _last_children[0] = total - _last_children[0], total
+    return spent
 
 
 def evict(path):
@@ -129,7 +217,7 @@ def run_case(name, case, args):
     os.makedirs(peer_dir, exist_ok=True)
     subprocess.run(['cat', result], stdout=subprocess.DEVNULL, check=True)  # warm the page cache
     binary = os.path.abspath(os.path.join(args.build, 'flowseries'))
-    cat, ours, peer, our_rss, peer_rss, floor = [], [], [], [], [], []
+    cat, ours, peer, our_rss, peer_rss, floor, our_cpu = [], [], [], [], [], [], []
     cold_cat, cold_ours = [], []
     timed([binary], d, stdin=b'1\nRESULT.BIN\nPOINTS.LST\n')  # the output's size, for the floor
     written = output_bytes(d)
@@ -139,6 +227,7 @@ def run_case(name, case, args):
         w, rss = timed([binary], d, stdin=b'1\nRESULT.BIN\nPOINTS.LST\n')
         ours.append(w)
         our_rss.append(rss)
+        our_cpu.append(timed.cpu)
         if args.cold:
             evict(result)
             cold_cat.append(timed(['cat', 'RESULT.BIN'], d)[0])
@@ -167,6 +256,11 @@ def run_case(name, case, args):
         FIGURES[name + '_cold_cat'] = statistics.median(ratios)
         print('  cold flowseries/cat   median %.2f (%.2f-%.2f)' % (statistics.median(ratios), min(ratios),
                                                                   max(ratios)))
+    ok = True
+    if args.wine:
+        print('  linux CPU %.3f s (median)' % statistics.median(our_cpu))
+        child_cpu()
+        ok = windows_runs(name, d, args, ours, our_cpu)
     if peer:
         print('  yardstick  %s   peak RSS %.1f MiB' % (describe(peer), max(peer_rss)))
         ratios = [o / p for o, p in zip(ours, peer)]
@@ -180,8 +274,8 @@ def run_case(name, case, args):
                 ok = os.path.exists(mine) and os.path.exists(theirs) and filecmp.cmp(mine, theirs, shallow=False)
                 same.append('%s %s' % (f, 'identical' if ok else 'DIFFERENT'))
         print('  files: ' + ', '.join(same))
-        return all(s.endswith('identical') for s in same)
-    return True
+        return ok and all(s.endswith('identical') for s in same)
+    return ok
 
 
 def main():
@@ -194,6 +288,8 @@ def main():
     ap.add_argument('--no-formatter', action='store_true', help='skip the formatter benchmark')
     ap.add_argument('--cold', action='store_true',
                     help='also time cat and flowseries with the result file evicted from the page cache')
+    ap.add_argument('--wine', metavar='FLOWSERIES.EXE',
+                    help='also run this Windows build under Wine on each case, paired with the Linux one')
     ap.add_argument('--scaling', action='store_true',
                     help='the large case at 0.4, 1.5 and 3 GB: time per GB and peak RSS')
     args = ap.parse_args()
@@ -246,7 +342,8 @@ def goals():
     rows = [('wide flowseries/yardstick', 'wide_yardstick', 0.04),
             ('wide flowseries/floor', 'wide_floor', 2.0),
             ('large flowseries/cat (warm)', 'large_cat', 1.0),
-            ('large flowseries/cat (cold)', 'large_cold_cat', 1.0)]
+            ('large flowseries/cat (cold)', 'large_cold_cat', 1.0),
+            ('large windows/linux CPU', 'large_windows_cpu', 1.5)]
     for label, key, limit in rows:
         if key in FIGURES:
             value = FIGURES[key]

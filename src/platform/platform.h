@@ -23,7 +23,9 @@ Handle standard_stream(StandardStream stream);
 void prepare_process();
 
 // Why the system refused an open, in the kinds that the run reports apart.
-enum class OpenRefusal { kNone, kNotFound, kPermission, kBadName, kNoDevice, kOther };
+// kDevice: an input that is a terminal or a serial line (Windows: any character device), which
+// would be waited on rather than read.
+enum class OpenRefusal { kNone, kNotFound, kPermission, kBadName, kNoDevice, kDevice, kOther };
 
 // What an open attempt gave: a handle, or why not and the system's error code.
 struct Opened {
@@ -34,7 +36,7 @@ struct Opened {
 
 // Opens an absolute path for reading and writing, or for reading only when the system refuses
 // writing; `create` makes a missing file. A FIFO is opened one way only (`for_input`), so that
-// its writer closing is seen as its end.
+// its writer closing is seen as its end; an input that is a terminal or serial device is refused.
 Opened open_file(const std::string& path, bool create, bool for_input);
 
 // The kind of refusal that `os_error` is: kNotFound only when the file must exist (a missing

@@ -122,14 +122,28 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
   const int create_flag = create ? O_CREAT : 0;
   // A FIFO opened for both directions would hold a writer of its own and never see its end.
   struct stat named {};
-  const bool fifo = ::stat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
+  const bool exists = ::stat(path.c_str(), &named) == 0;
+  const bool fifo = exists && S_ISFIFO(named.st_mode);
+  // A device is opened without waiting (a serial line waits for its carrier) and without becoming
+  // the process's terminal; an input that turns out to be a terminal is refused below.
+  const bool device = exists && S_ISCHR(named.st_mode);
   const int access = !fifo ? O_RDWR : for_input ? O_RDONLY : O_WRONLY;
-  int fd = ::open(path.c_str(), access | O_CLOEXEC | create_flag, 0666);
+  int fd = ::open(path.c_str(),
+                  access | O_CLOEXEC | create_flag | (device ? O_NONBLOCK | O_NOCTTY : 0), 0666);
   int error = errno;
   if (fd < 0 && is_permission_refusal(error)) {
     // Reading is all that the inputs need; a series file refused here fails on its first write.
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) error = errno == ENOENT && create ? EACCES : errno;
+  }
+  if (fd >= 0 && device) {
+    // A terminal or serial line as an input would wait for a typist or a line that sends no
+    // file: refused at once. Other devices (/dev/null) are read as they are.
+    if (for_input && ::isatty(fd) != 0) {
+      ::close(fd);
+      return {kNoHandle, OpenRefusal::kDevice, 0};
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   if (fd >= 0) {
     // Inputs are read front to back: a file coming from the disk arrives in larger read-ahead.

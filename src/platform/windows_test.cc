@@ -43,6 +43,9 @@ TEST(WindowsOpenFailures, FollowTheSystemsErrorCode) {
       {ERROR_FILE_NOT_FOUND, true, OpenRefusal::kNotFound},
       {ERROR_PATH_NOT_FOUND, true, OpenRefusal::kNotFound},
       {ERROR_FILE_NOT_FOUND, false, OpenRefusal::kOther},  // a series file whose folder is missing
+      {ERROR_BAD_NETPATH, true, OpenRefusal::kNotFound},   // a share that cannot be reached
+      {ERROR_BAD_NET_NAME, true, OpenRefusal::kNotFound},
+      {ERROR_BAD_NETPATH, false, OpenRefusal::kOther},
       {ERROR_ACCESS_DENIED, true, OpenRefusal::kPermission},
       {ERROR_WRITE_PROTECT, false, OpenRefusal::kPermission},
       {ERROR_INVALID_NAME, true, OpenRefusal::kBadName},

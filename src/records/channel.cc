@@ -136,6 +136,9 @@ Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMo
         raise_channel_failure(kBadFileName, channel);
       case platform::OpenRefusal::kNoDevice:
         raise_channel_failure(kNoSuchDevice, channel);
+      case platform::OpenRefusal::kDevice:
+        // A terminal or serial line named as an input: refused rather than waited on.
+        raise_channel_failure(kOpenFailure, channel);
       default:
         // Only this one's report shows the system's own words.
         raise_channel_failure(kOpenFailure, channel, opened.os_error);
