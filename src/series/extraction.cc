@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -84,7 +85,11 @@ std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& h
 }
 
 void extract_series(records::Channel& point_list, records::Channel& result,
-                    const inputs::ResultHeader& header, SeriesTables& tables) {
+                    const inputs::ResultHeader& header, SeriesTables& tables,
+                    std::string_view folder) {
+  const auto named = [folder](std::string_view name) {
+    return folder.empty() ? std::string(name) : std::string(folder) + "/" + std::string(name);
+  };
   const inputs::PointCounts counts = inputs::read_point_lists(
       point_list, {tables.h_list, tables.p_list, tables.q_list, tables.v_list},
       header.node_capacity(), header.link_capacity());
@@ -94,16 +99,16 @@ void extract_series(records::Channel& point_list, records::Channel& result,
   const std::span<const double> times = std::span<const double>(tables.time).first(at(stored));
   const inputs::Limits& l = tables.limits;
   if (counts.h > 0)
-    write_series_file("HTIME.CSV", 10, first(tables.h_list, counts.h), times,
+    write_series_file(named("HTIME.CSV"), 10, first(tables.h_list, counts.h), times,
                       {tables.h, at(l.h), 1, 0});
   if (counts.p > 0)
-    write_series_file("PTIME.CSV", 11, first(tables.p_list, counts.p), times,
+    write_series_file(named("PTIME.CSV"), 11, first(tables.p_list, counts.p), times,
                       {tables.p, at(l.p), 1, 0});
   if (counts.q > 0)
-    write_series_file("QTIME.csv", 12, first(tables.q_list, counts.q), times,
+    write_series_file(named("QTIME.csv"), 12, first(tables.q_list, counts.q), times,
                       {tables.q, at(l.q), 1, 0});
   if (counts.v > 0)
-    write_series_file("VTIME.csv", 12, first(tables.v_list, counts.v), times,
+    write_series_file(named("VTIME.csv"), 12, first(tables.v_list, counts.v), times,
                       {tables.v, 2 * at(l.v), 2, at(l.v)});
 }
 

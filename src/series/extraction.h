@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "inputs/point_list.h"
 #include "inputs/result_file.h"
@@ -21,9 +22,11 @@ struct SeriesTables {
 };
 
 // Reads the lists from `point_list` (positioned after its limits line) and closes it, reads the
-// steps from `result` (positioned after its header), and writes the series files.
+// steps from `result` (positioned after its header), and writes the series files: in the current
+// directory, as the program does, or in `folder`.
 void extract_series(records::Channel& point_list, records::Channel& result,
-                    const inputs::ResultHeader& header, SeriesTables& tables);
+                    const inputs::ResultHeader& header, SeriesTables& tables,
+                    std::string_view folder = {});
 
 // The step loop alone; returns the number of stored steps.
 std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& header,

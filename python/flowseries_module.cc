@@ -1,0 +1,202 @@
+// The Python module flowseries: the result file and the series files as numpy arrays (and pandas
+// frames where pandas is installed), read with the program's own reader.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "flowseries/flowseries.h"
+
+namespace py = pybind11;
+
+namespace {
+
+flowseries::Quantity quantity_of(const std::string& kind) {
+  if (kind == "H" || kind == "h") return flowseries::Quantity::kH;
+  if (kind == "P" || kind == "p") return flowseries::Quantity::kP;
+  if (kind == "Q" || kind == "q") return flowseries::Quantity::kQ;
+  if (kind == "va" || kind == "VA" || kind == "Va") return flowseries::Quantity::kVa;
+  if (kind == "vb" || kind == "VB" || kind == "Vb") return flowseries::Quantity::kVb;
+  throw py::value_error("kind is one of 'H', 'P', 'Q', 'va', 'vb', not '" + kind + "'");
+}
+
+py::array_t<double> matrix(const flowseries::Series& s) {
+  const auto steps = static_cast<py::ssize_t>(s.times.size());
+  const auto columns = static_cast<py::ssize_t>(s.points.size());
+  py::array_t<double> out({steps, columns});
+  if (!s.values.empty())
+    std::memcpy(out.mutable_data(), s.values.data(), s.values.size() * sizeof(double));
+  return out;
+}
+
+py::array_t<double> vector_of(const std::vector<double>& v) {
+  py::array_t<double> out(static_cast<py::ssize_t>(v.size()));
+  if (!v.empty()) std::memcpy(out.mutable_data(), v.data(), v.size() * sizeof(double));
+  return out;
+}
+
+// A pandas DataFrame indexed by time, or None where pandas is not installed.
+py::object frame(const py::array_t<double>& values, const py::array_t<double>& times,
+                 const py::object& columns) {
+  py::object pandas;
+  try {
+    pandas = py::module_::import("pandas");
+  } catch (const py::error_already_set&) {
+    return py::none();
+  }
+  py::object index = pandas.attr("Index")(times, py::arg("name") = "time");
+  return pandas.attr("DataFrame")(values, py::arg("index") = index, py::arg("columns") = columns);
+}
+
+class PyResultFile {
+ public:
+  explicit PyResultFile(flowseries::ResultFile file) : file_(std::move(file)) {}
+
+  py::object series(const std::string& kind, const std::vector<std::int32_t>& points,
+                    std::int64_t max_steps, bool as_frame) {
+    const flowseries::Quantity q = quantity_of(kind);
+    flowseries::Series s;
+    {
+      py::gil_scoped_release unlocked;
+      s = file_.series(q, points, max_steps);
+    }
+    py::array_t<double> values = matrix(s);
+    if (!as_frame) return values;
+    py::object table = frame(values, vector_of(s.times), py::cast(s.points));
+    if (table.is_none()) throw py::value_error("frame=True needs pandas, which is not installed");
+    return table;
+  }
+
+  py::array_t<double> times() {
+    const std::vector<double>* t = nullptr;
+    {
+      py::gil_scoped_release unlocked;
+      t = &file_.times();
+    }
+    return vector_of(*t);
+  }
+
+  flowseries::ResultFile file_;
+};
+
+py::object read_csv(const std::string& path, bool as_frame) {
+  flowseries::Series s;
+  {
+    py::gil_scoped_release unlocked;
+    s = flowseries::read_series_file(path);
+  }
+  py::array_t<double> values = matrix(s);
+  py::array_t<double> times = vector_of(s.times);
+  py::object columns = py::cast(s.points);
+  if (s.links) {
+    py::list pairs;
+    for (std::size_t c = 0; c < s.points.size(); ++c)
+      pairs.append(py::make_tuple(s.points[c], c % 2 == 0 ? "va" : "vb"));
+    columns = pairs;
+  }
+  if (as_frame) {
+    py::object table;
+    if (s.links) {
+      py::object pandas = py::module_::import("pandas");
+      columns =
+          pandas.attr("MultiIndex")
+              .attr("from_tuples")(columns, py::arg("names") = py::make_tuple("link", "value"));
+    }
+    table = frame(values, times, columns);
+    if (!table.is_none()) return table;
+  }
+  return py::make_tuple(times, columns, values);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(flowseries, m) {
+  m.doc() =
+      "The result file of a network flow simulation and the series files of flowseries.\n\n"
+      "    import flowseries\n"
+      "    result = flowseries.open('RESULT.BIN')\n"
+      "    h = result.series('H', [5, 17])      # numpy array, steps x points\n"
+      "    frame = result.series('H', [5, 17], frame=True)   # pandas, indexed by time\n"
+      "    table = flowseries.read_csv('HTIME.CSV')\n"
+      "    flowseries.extract('RESULT.BIN', 'POINTS.LST', 'out')\n\n"
+      "Failures raise flowseries.Error, whose .number is the failure flowseries ends with\n"
+      "(24 end of file, 29 not found, 39 read error, 67 a record shorter than its content)\n"
+      "and whose .path is the file.";
+
+  static py::exception<flowseries::Error> error(m, "Error");
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const flowseries::Error& e) {
+      py::object exception = py::reinterpret_borrow<py::object>(error.ptr());
+      py::object raised = exception(e.what());
+      raised.attr("number") = e.number();
+      raised.attr("path") = e.path();
+      PyErr_SetObject(error.ptr(), raised.ptr());
+    }
+  });
+
+  py::class_<PyResultFile>(m, "ResultFile",
+                           "An open result file: its header, and its series read on demand.")
+      .def_property_readonly(
+          "path", [](const PyResultFile& r) { return r.file_.path(); }, "The file, resolved.")
+      .def_property_readonly(
+          "title", [](const PyResultFile& r) { return py::bytes(r.file_.title()); },
+          "The 80 bytes of the title record, as written (code page 932 text).")
+      .def_property_readonly(
+          "nodes", [](const PyResultFile& r) { return r.file_.node_count(); }, "N as written.")
+      .def_property_readonly(
+          "links", [](const PyResultFile& r) { return r.file_.link_count(); }, "M as written.")
+      .def_property_readonly(
+          "node_table",
+          [](const PyResultFile& r) {
+            return py::make_tuple(vector_of(r.file_.node_a()), vector_of(r.file_.node_base()));
+          },
+          "The node table: arrays a and base, one entry per node.")
+      .def_property_readonly(
+          "link_table",
+          [](const PyResultFile& r) {
+            py::list tables;
+            for (int t = 0; t < 5; ++t) tables.append(py::array(py::cast(r.file_.link_k(t))));
+            return tables;
+          },
+          "The link table: arrays k1 to k5, one entry per link.")
+      .def_property_readonly("times", &PyResultFile::times,
+                             "The times of every step (one pass over the file, then kept).")
+      .def("series", &PyResultFile::series, py::arg("kind"), py::arg("points"),
+           py::arg("max_steps") = -1, py::arg("frame") = false,
+           "The series of the listed points at every step (or the first max_steps): kind 'H'\n"
+           "(base + p), 'P', 'Q' for node numbers, 'va', 'vb' for link numbers. A numpy array\n"
+           "of steps x points, or with frame=True a pandas DataFrame indexed by time with a\n"
+           "column per point. One pass over the file, reading only the values asked for; a\n"
+           "point of 0 or less or above N or M gives zeros, as in the program's files.");
+
+  m.def(
+      "open",
+      [](const std::string& path) {
+        flowseries::ResultFile file = [&] {
+          py::gil_scoped_release unlocked;
+          return flowseries::ResultFile::open(path);
+        }();
+        return PyResultFile(std::move(file));
+      },
+      py::arg("path"), "Opens a result file and reads its header.");
+  m.def("read_csv", &read_csv, py::arg("path"), py::arg("frame") = true,
+        "Reads a series file (HTIME.CSV, PTIME.CSV, QTIME.csv, VTIME.csv): continuation lines\n"
+        "joined, the trailing comma dropped, three-digit exponents, NaN and Infinity read as\n"
+        "numbers. A pandas DataFrame indexed by time with a column per point ((link, 'va'),\n"
+        "(link, 'vb') in VTIME.csv); without pandas, or with frame=False, a tuple (times,\n"
+        "columns, values) of numpy arrays.");
+  m.def(
+      "extract",
+      [](const std::string& result, const std::string& points, const std::string& folder) {
+        py::gil_scoped_release unlocked;
+        flowseries::extract(result, points, folder);
+      },
+      py::arg("result"), py::arg("points_file"), py::arg("folder"),
+      "Writes the series files of the point-list file into folder, byte for byte as the\n"
+      "program writes them.");
+}

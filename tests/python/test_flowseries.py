@@ -1,0 +1,155 @@
+"""The Python module against the program itself: the same values as its series files, the same
+failures as its exit statuses, the same bytes from extract.
+
+Run by ctest with PYTHONPATH holding the built module and FLOWSERIES_BINARY, FLOWSERIES_GEN naming
+the program and the sample generator."""
+import os
+import struct
+import subprocess
+
+import numpy
+import pytest
+
+import flowseries
+
+BINARY = os.environ['FLOWSERIES_BINARY']
+GENERATOR = os.environ['FLOWSERIES_GEN']
+FILES = ('HTIME.CSV', 'PTIME.CSV', 'QTIME.csv', 'VTIME.csv')
+
+
+def frame(payload, lead=None, trail=None):
+    lead = len(payload) if lead is None else lead
+    trail = len(payload) if trail is None else trail
+    return struct.pack('<i', lead) + payload + struct.pack('<i', trail)
+
+
+def in_pieces(payload, size):
+    """A record cut into continued pieces of `size` bytes."""
+    pieces = [payload[i:i + size] for i in range(0, len(payload), size)] or [b'']
+    return b''.join(frame(p, -len(p) if i + 1 < len(pieces) else len(p))
+                    for i, p in enumerate(pieces))
+
+
+def point_list(steps, h, p, q, v):
+    lines = ['%5d%5d%5d%5d%5d' % (steps, max(len(h), 1), max(len(p), 1), max(len(q), 1), max(len(v), 1))]
+    for lst in (h, p, q, v):
+        lines.append('%5d' % len(lst))
+        lines += [''.join('%7d' % x for x in lst[i:i + 10]) for i in range(0, len(lst), 10)]
+    return '\n'.join(lines) + '\n'
+
+
+def generated(tmp_path, nodes, links, steps):
+    path = tmp_path / 'RESULT.BIN'
+    subprocess.run([GENERATOR, '--nodes', str(nodes), '--links', str(links), '--steps', str(steps),
+                    str(path)], check=True)
+    return path.read_bytes()
+
+
+def with_continued_records(data, nodes, links, steps):
+    """The generator's file with every node and link step record in pieces of 1,000 bytes."""
+    header = len(data) - steps * (3 * 8 + 12 + 20 * nodes + 16 * links)
+    out, at = [data[:header]], header
+    for _ in range(steps):
+        for length in (12, 20 * nodes, 16 * links):
+            payload = data[at + 4:at + 4 + length]
+            out.append(in_pieces(payload, 1000) if length > 12 else frame(payload))
+            at += length + 8
+    return b''.join(out)
+
+
+def run_program(folder, points_text):
+    (folder / 'POINTS.LST').write_text(points_text)
+    return subprocess.run([BINARY], cwd=folder, input=b'1\nRESULT.BIN\nPOINTS.LST\n',
+                          capture_output=True)
+
+
+def shown(x, digits=5):
+    """A value as the series files round it."""
+    return float('%.*E' % (digits, x))
+
+
+@pytest.mark.parametrize('shape', ['plain', 'continued records'])
+def test_values_equal_the_programs_files(tmp_path, shape):
+    nodes, links, steps = 260, 130, 12
+    data = generated(tmp_path, nodes, links, steps)
+    if shape == 'continued records':
+        data = with_continued_records(data, nodes, links, steps)
+        (tmp_path / 'RESULT.BIN').write_bytes(data)
+    h, p, q, v = list(range(1, 251)), [3, 260], [7], list(range(1, 121))
+    run = run_program(tmp_path, point_list(steps, h, p, q, v))
+    assert run.returncode == 0, run.stderr
+    result = flowseries.open(str(tmp_path / 'RESULT.BIN'))
+    assert (result.nodes, result.links) == (nodes, links)
+    assert len(result.times) == steps
+    for name, kind, points in (('HTIME.CSV', 'H', h), ('PTIME.CSV', 'P', p), ('QTIME.csv', 'Q', q)):
+        ours = result.series(kind, points)
+        assert ours.shape == (steps, len(points))
+        times, columns, values = flowseries.read_csv(str(tmp_path / name), frame=False)
+        assert list(columns) == points
+        assert numpy.array_equal(times, result.times)
+        assert numpy.array_equal(values, numpy.vectorize(shown)(ours)), name
+    va, vb = result.series('va', v), result.series('vb', v)
+    times, columns, values = flowseries.read_csv(str(tmp_path / 'VTIME.csv'), frame=False)
+    assert list(columns)[:4] == [(1, 'va'), (1, 'vb'), (2, 'va'), (2, 'vb')]
+    assert numpy.array_equal(values[:, 0::2], numpy.vectorize(shown)(va))
+    assert numpy.array_equal(values[:, 1::2], numpy.vectorize(shown)(vb))
+
+
+def test_read_csv_gives_frames_of_every_file(tmp_path):
+    """Rows of more than 200 values (continuation lines), the trailing comma, and the links of
+    VTIME.csv as (link, va/vb) columns."""
+    pandas = pytest.importorskip('pandas')
+    data = generated(tmp_path, 300, 120, 5)
+    run = run_program(tmp_path, point_list(5, list(range(1, 231)), [2], [4, 5], list(range(1, 111))))
+    assert run.returncode == 0, run.stderr
+    h = flowseries.read_csv(str(tmp_path / 'HTIME.CSV'))
+    assert isinstance(h, pandas.DataFrame)
+    assert h.shape == (5, 230) and list(h.columns) == list(range(1, 231)) and h.index.name == 'time'
+    result = flowseries.open(str(tmp_path / 'RESULT.BIN'))
+    assert h[230].tolist() == [shown(x) for x in result.series('H', [230])[:, 0]]
+    v = flowseries.read_csv(str(tmp_path / 'VTIME.csv'))
+    assert v.shape == (5, 220) and v[(110, 'vb')].tolist() == [shown(x) for x in result.series('vb', [110])[:, 0]]
+    framed = result.series('Q', [4, 5], frame=True)
+    assert framed.index.tolist() == result.times.tolist() and list(framed.columns) == [4, 5]
+    assert len(data) > 0
+
+
+@pytest.mark.parametrize('damage', ['cut inside a step', 'a record shorter than its content',
+                                    'not there', 'cut inside the header'])
+def test_failures_carry_the_programs_number(tmp_path, damage):
+    data = generated(tmp_path, 40, 10, 6)
+    if damage == 'cut inside a step':
+        data = data[:len(data) - 700]
+    elif damage == 'a record shorter than its content':
+        header = len(data) - 6 * (3 * 8 + 12 + 20 * 40 + 16 * 10)
+        at = header + 20  # the node record of the first step: 100 bytes short of N entries
+        payload = data[at + 4:at + 4 + 700]
+        data = data[:at] + frame(payload) + data[at + 8 + 800:]
+    elif damage == 'cut inside the header':
+        data = data[:300]
+    if damage == 'not there':
+        (tmp_path / 'RESULT.BIN').unlink()
+    else:
+        (tmp_path / 'RESULT.BIN').write_bytes(data)
+    run = run_program(tmp_path, point_list(100, [1, 40], [], [], [2]))
+    assert run.returncode != 0
+    with pytest.raises(flowseries.Error) as raised:
+        flowseries.open(str(tmp_path / 'RESULT.BIN')).series('H', [1, 40])
+    assert raised.value.number == run.returncode
+    assert raised.value.path == str(tmp_path / 'RESULT.BIN')
+    assert str(raised.value) == run.stderr.split(b'\r\n')[0].decode()
+
+
+def test_extract_writes_the_programs_bytes(tmp_path):
+    generated(tmp_path, 250, 120, 30)
+    text = point_list(30, list(range(1, 221)), [5, 17], [9], list(range(1, 105)))
+    run = run_program(tmp_path, text)
+    assert run.returncode == 0, run.stderr
+    out = tmp_path / 'out'
+    out.mkdir()
+    flowseries.extract(str(tmp_path / 'RESULT.BIN'), str(tmp_path / 'POINTS.LST'), str(out))
+    for name in FILES:
+        assert (out / name).read_bytes() == (tmp_path / name).read_bytes(), name
+    with pytest.raises(flowseries.Error) as raised:
+        flowseries.extract(str(tmp_path / 'RESULT.BIN'), str(tmp_path / 'NONE.LST'), str(out))
+    assert raised.value.number == 29
