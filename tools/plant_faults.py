@@ -43,7 +43,7 @@ FAULTS = [
      '  ::signal(SIGPIPE, SIG_IGN);', '',
      None, ['test_console_output_to_a_pipe_without_reader']),
     ('PTIME.CSV on the unit of QTIME.csv', 'src/series/extraction.cc',
-     'write_series_file("PTIME.CSV", 11,', 'write_series_file("PTIME.CSV", 12,',
+     'write_series_file(named("PTIME.CSV"), 11,', 'write_series_file(named("PTIME.CSV"), 12,',
      None, ['test_each_series_file_has_its_unit_and_only_listed_series_are_written']),
     ('an empty Q list writes its file', 'src/series/extraction.cc',
      'if (counts.q > 0)', 'if (counts.q >= 0)',
