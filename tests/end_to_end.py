@@ -1189,6 +1189,9 @@ class EndToEnd(unittest.TestCase):
         browser = headless_browser()
         if browser is None:
             self.skipTest('no headless browser (Debian: apt-get install chromium)')
+        library = os.environ.get('FLOWSERIES_DYGRAPHS', '/usr/share/javascript/dygraphs')
+        if not os.path.exists(os.path.join(library, 'dygraph.min.js')):
+            self.skipTest('no dygraphs for the page (Debian: apt-get install libjs-dygraphs)')
         d = tempfile.mkdtemp(prefix='fs_page_')
         net = Network(30, 6, 40)
         lists = ([5, 17], [3], [], [2, 6])
