@@ -12,9 +12,9 @@
 
 namespace plot {
 
-using series::SeriesReader;
-using series::parse_field;
 using series::file_source;
+using series::parse_field;
+using series::SeriesReader;
 using series::text_source;
 
 struct SeriesTable {
