@@ -1,7 +1,6 @@
 // The library's face over the program's own readers and writers.
 #include "flowseries/flowseries.h"
 
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <new>
@@ -157,10 +156,7 @@ Series read_series_file(const std::string& path) {
   series::SeriesReader reader(series::file_source(file));
   std::string error;
   Series out;
-  const std::size_t slash = path.find_last_of("/\\");
-  const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
-  out.links = base.size() >= 5 && std::toupper(static_cast<unsigned char>(base[0])) == 'V' &&
-              std::toupper(static_cast<unsigned char>(base[1])) == 'T';
+  out.links = series::holds_links(path);
   if (reader.start(&error)) {
     for (const std::string& point : reader.points()) {
       std::int32_t v = 0;

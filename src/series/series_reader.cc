@@ -151,4 +151,14 @@ SeriesReader::Source text_source(std::string_view text) {
   };
 }
 
+bool holds_links(std::string_view path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string_view base = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  constexpr std::string_view kLinks = "vtime";
+  if (base.size() < kLinks.size()) return false;
+  for (std::size_t i = 0; i < kLinks.size(); ++i)
+    if ((base[i] | 0x20) != kLinks[i]) return false;
+  return true;
+}
+
 }  // namespace series

@@ -48,6 +48,10 @@ class SeriesReader {
 SeriesReader::Source file_source(std::FILE* file);
 SeriesReader::Source text_source(std::string_view text);
 
+// Whether the file's name says it holds links (VTIME.csv, in any case): its header names each
+// link twice, va then vb.
+bool holds_links(std::string_view path);
+
 // One field's number: "1.25000E+01", "0.1000000+101", "NaN", "-Infinity"; NaN for asterisks or
 // anything else.
 double parse_field(std::string_view field);

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -131,17 +130,21 @@ bool open_series(const std::string& input, OpenSeries& open) {
   return true;
 }
 
+// The file's name without its folders: the chart's title.
+std::string base_name(const std::string& path) {
+  return path.substr(path.find_last_of("/\\") + 1);
+}
+
 // Reads the file twice: the first time for the range of the times and the number of steps (the
 // chart's buckets depend on them), the second to hand each step to `take`.
-template <typename Take>
+template <typename Make>
 bool read_twice(const std::string& input, const Options& o, std::vector<std::size_t>& columns,
                 std::vector<std::string>& labels, double& t0, double& t1, std::uint64_t& steps,
-                const std::function<Take*()>& make) {
+                Make make) {
   OpenSeries open;
   if (!open_series(input, open)) return false;
-  const std::string base = input.substr(input.find_last_of("/\\") + 1);
-  const bool links = base.rfind("VTIME", 0) == 0 || base.rfind("vtime", 0) == 0;
-  const std::vector<std::string> all = plot::column_labels(open.reader->points(), links);
+  const std::vector<std::string> all =
+      plot::column_labels(open.reader->points(), series::holds_links(input));
   if (o.pick) {
     columns = plot::pick_columns(all, o.points);
     if (columns.empty()) {
@@ -170,7 +173,7 @@ bool read_twice(const std::string& input, const Options& o, std::vector<std::siz
     return false;
   }
   if (!any_time) t0 = 0, t1 = 1;
-  Take* take = make();
+  auto* take = make();
   if (!open_series(input, open)) return false;
   std::vector<double> values, picked(columns.size());
   while (open.reader->next(time, &values, &error)) {
@@ -211,23 +214,22 @@ bool draw_svg(const std::string& input, const std::string& output, const Options
   std::optional<plot::M4Reducer> reducer;
   std::optional<EveryPoint> every;
   if (o.every_point) {
-    if (!read_twice<EveryPoint>(input, o, columns, chart.labels, chart.t0, chart.t1, steps,
-                                [&] { return &every.emplace(columns.size()); }))
+    if (!read_twice(input, o, columns, chart.labels, chart.t0, chart.t1, steps,
+                    [&] { return &every.emplace(columns.size()); }))
       return false;
     chart.lines = std::move(every->lines);
   } else {
     // One bucket per column of pixels of the time axis as the chart draws it.
-    if (!read_twice<plot::M4Reducer>(
-            input, o, columns, chart.labels, chart.t0, chart.t1, steps, [&] {
-              const plot::TimeAxis axis = plot::time_axis(chart.t0, chart.t1);
-              return &reducer.emplace(columns.size(), plot::kPlotColumns, axis.low, axis.high);
-            }))
+    if (!read_twice(input, o, columns, chart.labels, chart.t0, chart.t1, steps, [&] {
+          const plot::TimeAxis axis = plot::time_axis(chart.t0, chart.t1);
+          return &reducer.emplace(columns.size(), plot::kPlotColumns, axis.low, axis.high);
+        }))
       return false;
     chart.lines = reducer->finish();
   }
   chart.any_step = steps > 0;
-  const std::string base = input.substr(input.find_last_of("/\\") + 1);
-  return write_file(output, plot::render_svg(chart, base, quantity_of(base)));
+  return write_file(output,
+                    plot::render_svg(chart, base_name(input), quantity_of(base_name(input))));
 }
 
 bool draw_html(const std::string& input, const std::string& output, const Options& o,
@@ -237,14 +239,14 @@ bool draw_html(const std::string& input, const std::string& output, const Option
   double t0 = 0, t1 = 1;
   std::uint64_t steps = 0;
   std::optional<plot::PageRows> rows;
-  if (!read_twice<plot::PageRows>(input, o, columns, labels, t0, t1, steps, [&] {
+  if (!read_twice(input, o, columns, labels, t0, t1, steps, [&] {
         const std::size_t buckets = o.every_point ? std::numeric_limits<std::size_t>::max() / 8
                                                   : plot::page_buckets(columns.size());
         return &rows.emplace(labels, steps, buckets, t0, t1);
       }))
     return false;
-  const std::string base = input.substr(input.find_last_of("/\\") + 1);
-  return write_file(output, plot::render_html(rows->finish(), base, quantity_of(base), library));
+  return write_file(output, plot::render_html(rows->finish(), base_name(input),
+                                              quantity_of(base_name(input)), library));
 }
 
 }  // namespace
