@@ -82,11 +82,17 @@ class PyResultFile {
   flowseries::ResultFile file_;
 };
 
-py::object read_csv(const std::string& path, bool as_frame) {
+py::object read_csv(const std::string& path, bool as_frame, bool partial) {
   flowseries::Series s;
   {
     py::gil_scoped_release unlocked;
-    s = flowseries::read_series_file(path);
+    s = flowseries::read_series_file(path, partial);
+  }
+  if (!s.damage.empty()) {
+    const std::string& d = s.damage;
+    py::object message = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeUTF8(d.data(), static_cast<py::ssize_t>(d.size()), "replace"));
+    py::module_::import("warnings").attr("warn")(message, py::arg("stacklevel") = 2);
   }
   py::array_t<double> values = matrix(s);
   py::array_t<double> times = vector_of(s.times);
@@ -131,10 +137,16 @@ PYBIND11_MODULE(flowseries, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const flowseries::Error& e) {
+      // Reports and paths are bytes (code page 932 names, damaged files): decoded with
+      // replacement, so that every failure arrives as Error and never as a decoding error.
+      const auto text = [](const std::string& bytes) {
+        return py::reinterpret_steal<py::object>(
+            PyUnicode_DecodeUTF8(bytes.data(), static_cast<py::ssize_t>(bytes.size()), "replace"));
+      };
       py::object exception = py::reinterpret_borrow<py::object>(error.ptr());
-      py::object raised = exception(e.what());
+      py::object raised = exception(text(e.what()));
       raised.attr("number") = e.number();
-      raised.attr("path") = e.path();
+      raised.attr("path") = text(e.path());
       PyErr_SetObject(error.ptr(), raised.ptr());
     }
   });
@@ -184,12 +196,14 @@ PYBIND11_MODULE(flowseries, m) {
         return PyResultFile(std::move(file));
       },
       py::arg("path"), "Opens a result file and reads its header.");
-  m.def("read_csv", &read_csv, py::arg("path"), py::arg("frame") = true,
+  m.def("read_csv", &read_csv, py::arg("path"), py::arg("frame") = true, py::arg("partial") = false,
         "Reads a series file (HTIME.CSV, PTIME.CSV, QTIME.csv, VTIME.csv): continuation lines\n"
         "joined, the trailing comma dropped, three-digit exponents, NaN and Infinity read as\n"
         "numbers. A pandas DataFrame indexed by time with a column per point ((link, 'va'),\n"
         "(link, 'vb') in VTIME.csv); without pandas, or with frame=False, a tuple (times,\n"
-        "columns, values) of numpy arrays.");
+        "columns, values) of numpy arrays. Text not of the form flowseries writes (a value\n"
+        "cut short, a stray byte, a last line without its line end) raises Error naming its\n"
+        "line and column; with partial=True the rows before it come back with a warning.");
   m.def(
       "extract",
       [](const std::string& result, const std::string& points, const std::string& folder) {

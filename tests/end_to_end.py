@@ -361,7 +361,8 @@ def read_at_least(stream, count):
 
 
 def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdout_path=None,
-                directory=None, prepare=None, new_session=False, stack_kb=None, env=None):
+                directory=None, prepare=None, new_session=False, stack_kb=None, env=None,
+                file_limit=None, close_fd=None, stdin_path=None):
     """Runs the binary in a fresh directory holding `files`; returns what it left."""
     d = directory or tempfile.mkdtemp(prefix='fs_e2e_')
     for name, data in files.items():
@@ -383,13 +384,21 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
             resource.setrlimit(resource.RLIMIT_AS, (limit_kb * 1024, limit_kb * 1024))
         if stack_kb:
             resource.setrlimit(resource.RLIMIT_STACK, (stack_kb * 1024, stack_kb * 1024))
+        if file_limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
+        if close_fd is not None:
+            os.close(close_fd)
         if user is not None:
             os.setgid(user)
             os.setuid(user)
     out_target = open(stdout_path, 'wb') if stdout_path else subprocess.PIPE
-    p = subprocess.Popen(WRAPPER + LAUNCHER + [BINARY], cwd=d, stdin=subprocess.PIPE, stdout=out_target,
+    in_source = open(stdin_path, 'rb') if stdin_path else subprocess.PIPE
+    p = subprocess.Popen(WRAPPER + LAUNCHER + [BINARY], cwd=d, stdin=in_source, stdout=out_target,
                          stderr=subprocess.PIPE, preexec_fn=preexec, start_new_session=new_session,
                          env=env)
+    if stdin_path:
+        in_source.close()
+        stdin = None
     if stdout_path:
         out_target.close()
     if signal_after is not None:
@@ -412,6 +421,8 @@ def run_program(files, stdin, signal_after=None, limit_kb=None, user=None, stdou
         path = os.path.join(d, name)
         if os.path.isdir(path):
             r.files[name] = None
+        elif not os.path.isfile(path):
+            continue  # a link to a device, as the case made it
         else:
             with open(path, 'rb') as f:
                 r.files[name] = f.read()
@@ -993,12 +1004,71 @@ class EndToEnd(unittest.TestCase):
             subprocess.run(['rm', '-rf', d])
 
     @unittest.skipIf(WINDOWS, ON_POSIX_ONLY)
+    def test_closed_streams_limits_and_termination_leave_the_users_files_whole(self):
+        """A standard stream closed at the start never becomes a file of the user's; a file-size
+        limit or a full disk leaves a failed series file a plain prefix of the new run, reported;
+        SIGTERM is reported as an event."""
+        net = Network(20, 3, 400)
+        pl = point_list((400, None, None, None, None), ([1, 2, 3, 4, 5], [], [], []))
+        whole = run_program({'R.BIN': net.data(), 'pl.txt': pl}, b'1\nR.BIN\npl.txt\n').files['HTIME.CSV']
+        older = (b'9' * 70 + CRLF) * (2 * len(whole) // 72)
+        event = b'flowseries: error (200): program aborting due to %s event\r\n'
+        # (what, closed descriptor, file-size limit, signal after the result file is open, status,
+        #  what standard error starts with)
+        cases = [('stderr closed, interrupt', 2, None, signal.SIGINT, 130, b''),
+                 ('stderr closed, terminated', 2, None, signal.SIGTERM, 143, b''),
+                 ('terminated', None, None, signal.SIGTERM, 143, event % b'SIGTERM'),
+                 ('stdout closed', 1, None, None, 38, b'flowseries: Bad file descriptor\r\n'),
+                 ('stdin closed', 0, None, None, 39, b'flowseries: Bad file descriptor\r\n'),
+                 ('file-size limit', None, 20000, None, 38, b'flowseries: File too large\r\n')]
+        for what, fd, limit, sig, status, err_start in cases:
+            with self.subTest(what):
+                files = {'R.BIN': net.data(), 'pl.txt': pl, 'HTIME.CSV': older}
+                answers = b'1\nR.BIN\n' if sig else b'1\nR.BIN\npl.txt\n'
+                r = run_program(files, answers, signal_after=(sig, 0.5) if sig else None,
+                                file_limit=limit, close_fd=fd)
+                self.assertEqual(r.status, status, r.stderr)
+                self.assertTrue(r.stderr.startswith(err_start), r.stderr)
+                self.assertEqual(r.files['R.BIN'], net.data())
+                self.assertEqual(r.files['pl.txt'], pl)
+                if limit is None:
+                    self.assertEqual(r.files['HTIME.CSV'], older)
+                else:
+                    self.assertIn(b'error during write, unit 10, file ' + with_cwd(b'{cwd}/HTIME.CSV', r.dir), r.stderr)
+                    self.assertEqual(len(r.files['HTIME.CSV']), limit)
+                    self.assertTrue(whole.startswith(r.files['HTIME.CSV']))
+        # A line without an end is dropped as it arrives, in bounded memory, and ends the run as
+        # a line buffer that cannot grow, wherever it comes from.
+        no_memory = b'cannot allocate memory for the file buffer - out of memory, unit %d, file %s'
+        for what, files, answers, stdin_path, unit, name in (
+                ('point-list file', {'R.BIN': net.data()}, b'1\nR.BIN\n/dev/zero\n', None, 9, b'/dev/zero'),
+                ('work list', {'R.BIN': net.data()}, b'0\n', None, 98, b'{cwd}/WORK.LST'),
+                ('console answer', {}, None, '/dev/zero', -4, b'CONIN$')):
+            with self.subTest(what):
+                def zero_list(d):
+                    os.symlink('/dev/zero', os.path.join(d, 'WORK.LST'))
+                r = run_program(files, answers or b'', prepare=zero_list if unit == 98 else None,
+                                limit_kb=None if os.environ.get('FLOWSERIES_SANITIZED') else 200 * 1024,
+                                stdin_path=stdin_path)
+                self.assertEqual(r.status, 98, r.stderr[:300])
+                self.assertIn(b'flowseries: severe (98): ' + no_memory % (unit, with_cwd(name, r.dir)), r.stderr)
+        # A series file that may only be read fails on its first write, for its permission.
+        def read_only(d):
+            os.chmod(d, 0o777)
+            os.chmod(os.path.join(d, 'HTIME.CSV'), 0o444)
+        r = run_program({'R.BIN': net.data(), 'pl.txt': pl, 'HTIME.CSV': older}, b'1\nR.BIN\npl.txt\n',
+                        prepare=read_only, user=65534 if os.geteuid() == 0 else None)
+        self.assertEqual(r.status, 38, r.stderr)
+        self.assertTrue(r.stderr.startswith(b'flowseries: Permission denied\r\nflowseries: severe (38): error during write, unit 10'), r.stderr)
+        self.assertEqual(r.files['HTIME.CSV'], older)
+
+    @unittest.skipIf(WINDOWS, ON_POSIX_ONLY)
     def test_interrupts_in_the_step_loop(self):
         """The result file is a pipe that the test keeps open: the program waits for the next step
         inside the step loop when the signal arrives."""
         net = Network(10, 4, 2)
         for sig, status, event in ((signal.SIGINT, 130, b'control-C'), (signal.SIGQUIT, 131, b'control-BREAK'),
-                                   (signal.SIGHUP, 129, b'window-CLOSE')):
+                                   (signal.SIGHUP, 129, b'window-CLOSE'), (signal.SIGTERM, 143, b'SIGTERM')):
             with self.subTest(event=event):
                 d = tempfile.mkdtemp(prefix='fs_e2e_')
                 fifo = os.path.join(d, 'res.bin')
@@ -1249,7 +1319,7 @@ class EndToEnd(unittest.TestCase):
         """The program waits for its answer, after its three prompts: the signal arrives in the
         middle of the read."""
         events = ((signal.SIGINT, 130, b'control-C'), (signal.SIGQUIT, 131, b'control-BREAK'),
-                  (signal.SIGHUP, 129, b'window-CLOSE'))
+                  (signal.SIGHUP, 129, b'window-CLOSE'), (signal.SIGTERM, 143, b'SIGTERM'))
         # Wine turns an interrupt signal into the console's control-C event; it has no way to send
         # the break key or a closed window without a real console (unit tests cover those).
         for sig, status, event in events[:1] if WINDOWS else events:

@@ -44,6 +44,7 @@ struct Series {
   std::vector<std::int32_t> points;  // one per column, as asked (a file's header, as written)
   std::vector<double> values;
   bool links = false;  // read back from VTIME.csv: columns va, vb of each link
+  std::string damage;  // read_series_file with `partial`: where the file stops being whole
 
   double at(std::size_t step, std::size_t column) const {
     return values[step * points.size() + column];
@@ -85,8 +86,11 @@ class ResultFile {
 
 // A series file that flowseries wrote (HTIME.CSV, PTIME.CSV, QTIME.csv, VTIME.csv) read back:
 // continuation lines joined, the trailing comma dropped, three-digit exponents, NaN and Infinity
-// read as numbers; in VTIME.csv the header's link numbers stand twice (va, then vb).
-Series read_series_file(const std::string& path);
+// read as numbers; in a file whose name contains VTIME (any case) the header's link numbers stand
+// twice (va, then vb). Text that is not of the form flowseries writes (a value cut short by a
+// killed run, a stray byte, a last line without its line end) is damage: Error naming its line
+// and column, or with `partial` the rows before it, with Series::damage saying what was found.
+Series read_series_file(const std::string& path, bool partial = false);
 
 // What the program does after its dialogue: reads the result file and the point-list file and
 // writes the series files, byte for byte as flowseries writes them, into `folder` (which must

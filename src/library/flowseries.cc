@@ -146,35 +146,36 @@ Series ResultFile::series(Quantity quantity, const std::vector<std::int32_t>& po
   });
 }
 
-Series read_series_file(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) throw Error(29, path, "flowseries: " + path + ": cannot be opened");
+Series read_series_file(const std::string& path, bool partial) {
+  std::string error;
+  std::FILE* file = series::open_series_file(path, &error);
+  if (file == nullptr) throw Error(29, path, "flowseries: " + path + ": " + error);
   struct Close {
     std::FILE* file;
     ~Close() { std::fclose(file); }
   } close{file};
   series::SeriesReader reader(series::file_source(file));
-  std::string error;
   Series out;
   out.links = series::holds_links(path);
-  if (reader.start(&error)) {
-    for (const std::string& point : reader.points()) {
-      std::int32_t v = 0;
-      const auto [end, status] = std::from_chars(point.data(), point.data() + point.size(), v);
-      if (status != std::errc() || end != point.data() + point.size()) {
-        error = "a point number of the header is not a number: \"" + point + "\"";
-        break;
-      }
-      out.points.push_back(v);
-    }
+  if (!reader.start(&error))
+    throw Error(0, path, "flowseries: " + path + ": not a series file: " + error);
+  for (const std::string& point : reader.points()) {
+    // Asterisks stand for a number too wide for its field: a placeholder column.
+    std::int32_t v = 0;
+    std::from_chars(point.data(), point.data() + point.size(), v);
+    out.points.push_back(v);
   }
   double time = 0;
   std::vector<double> values;
-  while (error.empty() && reader.next(time, &values, &error)) {
+  while (reader.next(time, &values, &error)) {
     out.times.push_back(time);
     out.values.insert(out.values.end(), values.begin(), values.end());
   }
-  if (!error.empty()) throw Error(0, path, "flowseries: " + path + ": not a series file: " + error);
+  if (!error.empty()) {
+    const std::string report = "flowseries: " + path + ": damaged series file: " + error;
+    if (!partial) throw Error(0, path, report);
+    out.damage = report;
+  }
   return out;
 }
 

@@ -18,8 +18,11 @@ enum class StandardStream { kInput, kOutput, kError };
 Handle standard_stream(StandardStream stream);
 
 // Readies the process for byte-exact console use: on Windows every standard stream in binary
-// mode; on POSIX a closed reader of standard output becomes a write failure instead of SIGPIPE,
-// and memory freed during the run is kept for reuse rather than handed back to the system.
+// mode; on POSIX a closed reader of standard output or a file-size limit becomes a write failure
+// instead of a signal, a standard descriptor closed at the start holds the null device (so that
+// no file opened later becomes console output) while standard_stream still answers kNoHandle for
+// it, and memory freed during the run is kept for reuse rather than handed back to the system.
+// Every program of the project calls it first.
 void prepare_process();
 
 // Why the system refused an open, in the kinds that the run reports apart.
@@ -32,6 +35,8 @@ struct Opened {
   Handle handle = kNoHandle;
   OpenRefusal refusal = OpenRefusal::kNone;
   int os_error = 0;  // the code behind `refusal`, kept for the report when it is kOther
+  // Opened for reading only, since writing was refused with this code (0: opened both ways).
+  int write_refusal = 0;
 };
 
 // Opens an absolute path for reading and writing, or for reading only when the system refuses
@@ -85,8 +90,9 @@ bool is_console(Handle handle);
 // bytes: a UTF-8 terminal on POSIX, a console whose output code page is not 932 on Windows.
 bool console_wants_unicode(Handle handle);
 
-// The interrupt key, the break key and the closed console window.
-enum class ConsoleEvent { kInterruptKey, kBreakKey, kWindowClosed };
+// The interrupt key, the break key, the closed console window, and a request to end the process
+// (POSIX SIGTERM: kill, service managers and batch schedulers at their time limit).
+enum class ConsoleEvent { kInterruptKey, kBreakKey, kWindowClosed, kTerminate };
 
 // The event that a system's console signal stands for (a POSIX signal number, a Windows control
 // type); false for the signals that are no such event.
@@ -97,7 +103,7 @@ bool console_event_of(int system_code, ConsoleEvent& event);
 // returns when the run is already ending on its own (the event is then dropped).
 using EventHandler = void (*)(ConsoleEvent event, std::uintptr_t code_offset);
 
-// Routes the three events to `handler`, except those the process was started ignoring.
+// Routes the events to `handler`, except those the process was started ignoring.
 void install_event_handler(EventHandler handler);
 
 // Ends the process at once, with nothing flushed or run at exit.

@@ -68,23 +68,42 @@ bool console_event_of(int system_code, ConsoleEvent& event) {
     case SIGHUP:
       event = ConsoleEvent::kWindowClosed;
       return true;
+    case SIGTERM:
+      event = ConsoleEvent::kTerminate;
+      return true;
     default:
       return false;
   }
 }
 
+// The standard streams that were closed when the process started: their descriptors hold the
+// null device, and the run sees them as closed, as before.
+std::atomic<unsigned> closed_at_start{0};
+
 Handle standard_stream(StandardStream stream) {
-  switch (stream) {
-    case StandardStream::kInput:
-      return 0;
-    case StandardStream::kOutput:
-      return 1;
-    default:
-      return 2;
-  }
+  const int fd = stream == StandardStream::kInput ? 0 : stream == StandardStream::kOutput ? 1 : 2;
+  return (closed_at_start.load(std::memory_order_relaxed) & (1u << fd)) != 0 ? kNoHandle : fd;
 }
 
 void prepare_process() {
+  // A descriptor 0, 1 or 2 left free would be the next file opened, and console output (a report,
+  // an interrupt's) would then be written into the user's file. Each closed one holds the null
+  // device instead; writes to it still fail as writes to a closed stream do.
+  unsigned closed = 0;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0) ::_exit(126);  // nothing would keep the user's files off the streams
+    if (null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+    closed |= 1u << fd;
+  }
+  closed_at_start.store(closed, std::memory_order_relaxed);
+  // A file-size limit makes the write fail, reported with the file's name, instead of killing
+  // the process in the middle of a file.
+  ::signal(SIGXFSZ, SIG_IGN);
   // A closed standard output must surface as a write failure, not kill the process silently.
   ::signal(SIGPIPE, SIG_IGN);
 #ifdef __GLIBC__
@@ -130,7 +149,7 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
   const int access = !fifo ? O_RDWR : for_input ? O_RDONLY : O_WRONLY;
   int fd = ::open(path.c_str(),
                   access | O_CLOEXEC | create_flag | (device ? O_NONBLOCK | O_NOCTTY : 0), 0666);
-  int error = errno;
+  int error = fd < 0 ? errno : 0;
   if (fd < 0 && is_permission_refusal(error)) {
     // Reading is all that the inputs need; a series file refused here fails on its first write.
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -148,7 +167,7 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
   if (fd >= 0) {
     // Inputs are read front to back: a file coming from the disk arrives in larger read-ahead.
     if (for_input) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return {fd, OpenRefusal::kNone, 0};
+    return {fd, OpenRefusal::kNone, 0, fd >= 0 && error != 0 && access == O_RDWR ? error : 0};
   }
   return {kNoHandle, open_refusal(error, !create), error};
 }
@@ -249,8 +268,8 @@ void install_event_handler(EventHandler handler) {
   action.sa_sigaction = on_signal;
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) sigaddset(&action.sa_mask, signal);
-  for (int signal : {SIGINT, SIGQUIT, SIGHUP}) {
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&action.sa_mask, signal);
+  for (int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
     // A signal ignored when the run starts (nohup, a background job of a script) was ignored on
     // purpose: the run stays protected from it.
     struct sigaction before {};
@@ -335,6 +354,7 @@ namespace {
 std::atomic<std::uintptr_t> view_begin{0};
 std::atomic<std::uintptr_t> view_end{0};
 std::atomic<bool> view_found_cut{false};
+std::atomic<bool> view_taken{false};
 std::uintptr_t view_page_bytes = 4096;
 struct sigaction bus_action_before {};
 
@@ -373,11 +393,16 @@ bool watch_bus_errors() {
 }  // namespace
 
 FileView map_view(Handle handle, std::uint64_t offset, std::size_t size) {
-  if (size == 0 || offset % kViewAlignment != 0 || view_end.load() != 0 || !watch_bus_errors())
-    return {};
+  if (size == 0 || offset % kViewAlignment != 0 || !watch_bus_errors()) return {};
+  // One view in the process: taken by one atomic exchange, so that two threads reading two files
+  // cannot both map (the fault handler knows one range only).
+  if (view_taken.exchange(true, std::memory_order_acquire)) return {};
   void* base =
       mmap(nullptr, size, PROT_READ, MAP_SHARED, as_fd(handle), static_cast<off_t>(offset));
-  if (base == MAP_FAILED) return {};
+  if (base == MAP_FAILED) {
+    view_taken.store(false, std::memory_order_release);
+    return {};
+  }
   const auto begin = reinterpret_cast<std::uintptr_t>(base);
   view_found_cut.store(false);
   view_begin.store(begin);
@@ -391,6 +416,7 @@ void unmap_view(FileView& view) {
   view_begin.store(0);
   munmap(const_cast<std::byte*>(view.data), view.size);
   view = {};
+  view_taken.store(false, std::memory_order_release);
 }
 
 void expect_sequential(const FileView& view) {

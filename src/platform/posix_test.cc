@@ -63,7 +63,8 @@ TEST(PosixConsoleEvents, EachSignalIsOneEvent) {
       {SIGINT, true, ConsoleEvent::kInterruptKey},
       {SIGQUIT, true, ConsoleEvent::kBreakKey},
       {SIGHUP, true, ConsoleEvent::kWindowClosed},
-      {SIGTERM, false, {}},
+      {SIGTERM, true, ConsoleEvent::kTerminate},
+      {SIGXFSZ, false, {}},
       {SIGPIPE, false, {}},
   };
   for (const auto& [signal, handled, expected] : cases) {

@@ -151,6 +151,8 @@ Handle standard_stream(StandardStream stream) {
 }
 
 void prepare_process() {
+  // A standard handle that was closed at the start stays invalid: files opened later get other
+  // handles, so nothing of the console reaches them.
   // Lines carry exactly the bytes written: no CR added before LF, none dropped on input.
   _setmode(0, _O_BINARY);
   _setmode(1, _O_BINARY);
@@ -211,7 +213,8 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
     CloseHandle(handle);
     return {kNoHandle, OpenRefusal::kDevice, 0};
   }
-  if (handle != INVALID_HANDLE_VALUE) return {from_native(handle), OpenRefusal::kNone, 0};
+  if (handle != INVALID_HANDLE_VALUE)
+    return {from_native(handle), OpenRefusal::kNone, 0, static_cast<int>(error)};
   if ((error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) && names_missing_drive(path))
     error = ERROR_INVALID_DRIVE;
   return {kNoHandle, open_refusal(static_cast<int>(error), !create), static_cast<int>(error)};

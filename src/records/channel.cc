@@ -145,6 +145,7 @@ Channel open_channel(int number, std::string_view name, ChannelKind kind, OpenMo
     }
   }
   channel.handle = opened.handle;
+  channel.write_refusal = opened.write_refusal;
   channel.owns_handle = true;
   channel.cut_at_first_write = true;
   const platform::FileFacts facts = platform::file_facts(channel.handle);
@@ -255,13 +256,28 @@ std::optional<std::uint64_t> file_size(const Channel& channel) {
   return facts.size;
 }
 
+namespace {
+
+[[noreturn]] void raise_write_failure(Channel& channel, int os_error) {
+  // A file rewritten in place would otherwise keep an older run's longer text behind the new
+  // one's start: a failed file ends where this run's bytes end, a plain prefix of the new run.
+  if (!channel.cut_done && channel.cut_at_first_write && channel.regular_file)
+    platform::set_end_of_file(channel.handle, channel.written);
+  // A file that could be opened for reading only fails on its first write: the reason is the
+  // refused permission, not the handle the system names.
+  raise_channel_failure(kWriteError, channel,
+                        channel.write_refusal != 0 ? channel.write_refusal : os_error);
+}
+
+}  // namespace
+
 void write_all(Channel& channel, std::string_view bytes) {
   while (!bytes.empty()) {
     const platform::Transfer done =
         channel.unicode_console ? platform::write_console_text(channel.handle, bytes)
                                 : platform::write_some(channel.handle, bytes.data(), bytes.size());
-    if (done.count < 0) raise_channel_failure(kWriteError, channel, done.os_error);
-    if (done.count == 0) raise_channel_failure(kWriteError, channel, platform::disk_full_error());
+    if (done.count < 0) raise_write_failure(channel, done.os_error);
+    if (done.count == 0) raise_write_failure(channel, platform::disk_full_error());
     bytes.remove_prefix(static_cast<std::size_t>(done.count));
     channel.written += static_cast<std::uint64_t>(done.count);
   }

@@ -150,6 +150,8 @@ struct Channel {
 
   OutputBuffer out;
   std::uint64_t written = 0;
+  // The system's code for the write access refused at the open (the file was opened for reading).
+  int write_refusal = 0;
   // Files the run opens and writes from their start are cut behind the first output written
   // through them; the console is a stream that is never cut, whatever stands behind it.
   bool cut_at_first_write = false;

@@ -90,7 +90,8 @@ TEST(InterruptReport, NamesTheEventAndEndsWithAFailureStatus) {
   };
   const Case cases[] = {{ConsoleEvent::kInterruptKey, "control-C", 130},
                         {ConsoleEvent::kBreakKey, "control-BREAK", 131},
-                        {ConsoleEvent::kWindowClosed, "window-CLOSE", 129}};
+                        {ConsoleEvent::kWindowClosed, "window-CLOSE", 129},
+                        {ConsoleEvent::kTerminate, "SIGTERM", 143}};
   for (const Case& c : cases) {
     char buffer[512];
     const std::size_t n = format_interrupt_report(buffer, sizeof buffer, c.event, 0x12345ABC);

@@ -51,6 +51,8 @@ int interrupt_exit_status(platform::ConsoleEvent event) {
       return 131;
     case platform::ConsoleEvent::kWindowClosed:
       return 129;
+    case platform::ConsoleEvent::kTerminate:
+      return 143;
     default:
       return 130;
   }
@@ -62,6 +64,8 @@ const char* interrupt_event_name(platform::ConsoleEvent event) {
       return "control-BREAK";
     case platform::ConsoleEvent::kWindowClosed:
       return "window-CLOSE";
+    case platform::ConsoleEvent::kTerminate:
+      return "SIGTERM";
     default:
       return "control-C";
   }

@@ -46,6 +46,7 @@ bool read_more(Channel& channel) {
 bool read_line(Channel& channel, std::string_view& line) {
   InputBuffer& in = channel.in;
   std::size_t scanned = 0;
+  std::uint64_t dropped = 0;
   while (true) {
     const char* start = reinterpret_cast<const char*>(in.data.get()) + in.begin;
     const std::size_t held = in.end - in.begin;
@@ -53,16 +54,31 @@ bool read_line(Channel& channel, std::string_view& line) {
     if (lf != nullptr) {
       std::size_t length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
       in.begin += length + 1;
-      if (length > 0 && start[length - 1] == '\r') --length;
+      if (length > kLineKept) {
+        length = kLineKept;
+      } else if (length > 0 && start[length - 1] == '\r') {
+        --length;
+      }
       line = std::string_view(start, length);
       if (channel.transcript != nullptr) channel.transcript->emplace_back(line);
       return true;
     }
     scanned = held;
+    if (held > kLineKept) {
+      // What lies past the kept bytes is dropped as it arrives: the buffer never grows for it.
+      dropped += held - kLineKept;
+      in.end = in.begin + kLineKept;
+      scanned = kLineKept;
+      // A line without an end (a device of zeros) is never held whole, as a buffer that could
+      // not grow for it.
+      if (dropped > kLongestLine) raise_channel_failure(kNoBufferMemory, channel);
+    }
     if (in.at_end || !read_more(channel)) {
       in.at_end = true;
-      if (held == 0) return false;
-      line = std::string_view(start, held);
+      if (in.end == in.begin) return false;
+      // read_more may have moved the bytes before it found the end.
+      line = std::string_view(reinterpret_cast<const char*>(in.data.get()) + in.begin,
+                              in.end - in.begin);
       in.begin = in.end;
       if (channel.transcript != nullptr) channel.transcript->emplace_back(line);
       return true;

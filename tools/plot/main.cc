@@ -116,13 +116,13 @@ struct OpenSeries {
 
 bool open_series(const std::string& input, OpenSeries& open) {
   if (open.file != nullptr) std::fclose(open.file);
-  open.file = std::fopen(input.c_str(), "rb");
+  std::string error;
+  open.file = series::open_series_file(input, &error);
   if (open.file == nullptr) {
-    std::perror(input.c_str());
+    std::cerr << input << ": " << error << "\n";
     return false;
   }
   open.reader.emplace(plot::file_source(open.file));
-  std::string error;
   if (!open.reader->start(&error)) {
     std::cerr << input << ": not a series file: " << error << "\n";
     return false;

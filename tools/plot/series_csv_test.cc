@@ -37,11 +37,16 @@ TEST(ParseSeries, ReadsEveryShapeTheProgramWrites) {
       {"201 columns on continuation lines", wide, 201, 1, -2.5},
       {"exactly 200 columns, no trailing comma",
        header200 + row_line(200, "   0.1000000E+01", "   3.00000E+00", false), 200, 1, 3.0},
-      {"LF line ends, no final line end", ",       1,\n   0.1000000E+01,   1.00000-100,", 1, 1,
-       1e-100},
-      {"a row longer than the read buffer",
-       row_line(90000, "", "  999999", true) +
-           row_line(90000, "   0.1000000E+01", "   7.00000E+00", true),
+      {"LF line ends", ",       1,\n   0.1000000E+01,   1.00000-100,\n", 1, 1, 1e-100},
+      {"a row of 90000 values on continuation lines",
+       [] {
+         std::string header, row = "   0.1000000E+01";
+         for (int line = 0; line < 450; ++line) {
+           header += row_line(200, "", "  999999", false);
+           row += row_line(200, "", "   7.00000E+00", false);
+         }
+         return header + row;
+       }(),
        90000, 1, 7.0},
       {"special fields",
        ",********,       2,\r\n   0.1000000E+01, NaN          , Infinity     ,\r\n", 2, 1,
@@ -70,6 +75,60 @@ TEST(ParseSeries, LabelsLinkColumnsAndRejectsOtherFiles) {
   EXPECT_FALSE(parse_series(",       1,\r\n   0.1000000E+01,   1.00000E+00,   2.00000E+00,\r\n",
                             false, &error));
   EXPECT_FALSE(parse_series("", false, &error).has_value());
+}
+
+// Text that is not of the form the program writes is damage, named by its line and column, and
+// the rows before it stand.
+TEST(ParseSeries, NamesTheLineAndColumnWhereAFileStopsBeingWhole) {
+  const std::string header = ",       5,      17,\r\n";
+  const std::string row = "   0.0000000E+00,   1.25000E+01,   1.32500E+01,\r\n";
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* where;
+    std::size_t rows_before;
+  };
+  const Case cases[] = {
+      {"a value cut at the end of a row", header + row + "   0.6000000E+02,   1.27500E+01,   1.06",
+       "line 3: ends without its line end", 1},
+      {"a last line without its line end", header + row + row.substr(0, row.size() - 2),
+       "line 3: ends without its line end", 1},
+      {"a garbage byte inside a value",
+       header + "   0.0000000E+00,   1.2x000E+01,   1.32500E+01,\r\n",
+       "line 2, column 18: \"   1.2x000E+01\"", 0},
+      {"a NUL inside a value",
+       header + row +
+           std::string("   0.0000000E+00,   1.25\0"
+                       "00E+01,   1.32500E+01,\r\n",
+                       49),
+       "\"   1.25\\x0000E+01\"", 1},
+      {"CR-only line ends", ",       5,\r   0.0000000E+00,   1.25000E+01,\r", "line 1", 0},
+      {"a header point that is no number", ",       5,     abc,\r\n" + row, "line 1, column 11", 0},
+      {"a field one column short", header + "   0.0000000E+00,  1.25000E+01,   1.32500E+01,\r\n",
+       "line 2, column 18", 0},
+      {"a row without its trailing comma", header + row.substr(0, row.size() - 3) + "\r\n",
+       "line 2, column 47: the line ends without the comma", 0},
+      {"a row with a value too many",
+       header + "   0.0000000E+00,   1.25000E+01,   1.32500E+01,   1.0E+00,\r\n",
+       "line 2, column 48", 0},
+      {"an endless line", header + std::string(1 << 20, ' '), "line 2: longer than any line", 0},
+  };
+  for (const Case& c : cases) {
+    SeriesReader reader(text_source(c.text));
+    std::string error;
+    if (!reader.start(&error)) {
+      EXPECT_EQ(c.rows_before, 0u) << c.name << ": " << error;
+      EXPECT_NE(error.find(c.where), std::string::npos) << c.name << ": " << error;
+      continue;
+    }
+    double time = 0;
+    std::vector<double> values;
+    std::size_t rows = 0;
+    while (reader.next(time, &values, &error)) ++rows;
+    EXPECT_EQ(rows, c.rows_before) << c.name;
+    EXPECT_NE(error.find(c.where), std::string::npos) << c.name << ": " << error;
+    EXPECT_FALSE(parse_series(c.text, false, nullptr).has_value()) << c.name;
+  }
 }
 
 TEST(SelectPoints, PicksColumnsByPointNumberInTheOrderAsked) {
@@ -156,6 +215,9 @@ TEST(ParseField, ReadsExponentFormsAndMarksTheRest) {
   EXPECT_EQ(parse_field(" -Infinity    "), -INFINITY);
   EXPECT_TRUE(std::isnan(parse_field("********")));
   EXPECT_TRUE(std::isnan(parse_field("abc")));
+  double v = 0;
+  for (const char* bad : {"abc", "   1.2x000E+01", "", "  1.0E+0 1", "1.00000--100"})
+    EXPECT_FALSE(parse_field(bad, v)) << bad;
 }
 
 TEST(NiceTicks, UsesStepsOfOneTwoOrFive) {
