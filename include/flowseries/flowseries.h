@@ -51,6 +51,32 @@ struct Series {
   }
 };
 
+// The figures of one quantity over a run, one entry per point: the steps read, the NaN values
+// among them, the lowest and highest value (NaN left out, infinities taking part) with the time of
+// the first step holding it, and the mean of the values that are not NaN (from a sum kept in
+// three parts, correctly rounded but for the most cancelling sums). Where every value is NaN the
+// figures and the mean are NaN.
+struct Statistics {
+  std::vector<std::int32_t> points;
+  std::vector<std::int64_t> steps, nan;
+  std::vector<double> min, time_of_min, max, time_of_max, mean;
+  // "complete", or "cut" where the file ends inside a step (the figures are those of the
+  // complete steps before it).
+  std::string status;
+};
+
+// What a result file holds, from one pass over its step heads.
+struct Info {
+  std::string title;
+  std::int32_t nodes = 0, links = 0;
+  std::int64_t steps = 0;                       // complete steps
+  double first_time = 0, last_time = 0;         // NaN without steps
+  double min_time_step = 0, max_time_step = 0;  // NaN with fewer than two steps
+  std::int64_t times_not_increasing = 0;        // steps whose time is not above the one before
+  bool complete = true;                         // false: cut after `steps` complete steps
+  std::string cut;                              // where and how it is cut ("" when complete)
+};
+
 class ResultFile {
  public:
   // Reads the header; Error where flowseries would end (29 not found, 24, 67, ...).
@@ -77,6 +103,19 @@ class ResultFile {
   // Memory: the steps times the points asked for.
   Series series(Quantity quantity, const std::vector<std::int32_t>& points,
                 std::int64_t max_steps = -1);
+  // The same for steps first, first + stride, ... up to last (1-based, inclusive; last < 0: to
+  // the end); the values of the other steps are not read.
+  Series series(Quantity quantity, const std::vector<std::int32_t>& points, std::int64_t first_step,
+                std::int64_t last_step, std::int64_t stride);
+
+  // The statistics of `quantity` at the listed points (empty: every node or link) over steps
+  // first to last (1-based, inclusive; last < 0: to the end), in one pass that reads only the
+  // values asked for. A point above the tables' capacity is Error 102, as in the program.
+  Statistics statistics(Quantity quantity, const std::vector<std::int32_t>& points = {},
+                        std::int64_t first_step = 1, std::int64_t last_step = -1);
+
+  // What the file holds (one pass over the step heads).
+  Info info();
 
  private:
   struct State;

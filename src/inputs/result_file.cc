@@ -254,12 +254,17 @@ std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links) {
                      static_cast<std::uint32_t>(link_bytes)}};
 }
 
-bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBuffers& buffers) {
+bool plain_block_markers(const std::byte* block, const PlainBlock& layout) {
   const std::byte* record = block;
   for (const std::uint32_t length : layout.lengths) {
     if (records::decode_u32(record) != length) return false;
     record += records::kFramingBytes + std::size_t{length};
   }
+  return true;
+}
+
+bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBuffers& buffers) {
+  if (!plain_block_markers(block, layout)) return false;
   const std::byte* head = block + records::kMarkerBytes;
   buffers.time = records::decode_f64(head + format::kStepTimeOffset);
   const std::byte* nodes = head + layout.lengths[0] + records::kFramingBytes;

@@ -72,6 +72,9 @@ struct PlainBlock {
 // None when a record of N nodes or M links is too long for a marker.
 std::optional<PlainBlock> plain_block(std::int32_t nodes, std::int32_t links);
 
+// Whether the block's three leading markers are those of `layout`.
+bool plain_block_markers(const std::byte* block, const PlainBlock& layout);
+
 // Decodes a step block from its bytes (markers included) into `buffers` as read_step_block would
 // when its records' leading markers are those of `layout`; false, with `buffers` untouched, when
 // they are not.

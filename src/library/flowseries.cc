@@ -1,8 +1,10 @@
 // The library's face over the program's own readers and writers.
 #include "flowseries/flowseries.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <optional>
 #include <utility>
@@ -14,6 +16,8 @@
 #include "records/failure.h"
 #include "series/extraction.h"
 #include "series/series_reader.h"
+#include "series/statistics.h"
+#include "series/step_walk.h"
 
 namespace flowseries {
 namespace {
@@ -40,24 +44,31 @@ records::Channel open_result(const std::string& path) {
                                records::OpenMode::kMustExist);
 }
 
-double value_of(Quantity quantity, const inputs::StepBuffers& step,
-                const inputs::ResultHeader& header, std::size_t i) {
-  switch (quantity) {
-    case Quantity::kH:
-      return step.p[i] + header.node_base[i];
-    case Quantity::kP:
-      return step.p[i];
-    case Quantity::kQ:
-      return step.q[i];
-    case Quantity::kVa:
-      return step.va[i];
-    case Quantity::kVb:
-      return step.vb[i];
-  }
-  return 0;
+series::Quantity quantity_of(Quantity quantity) {
+  return static_cast<series::Quantity>(static_cast<int>(quantity));
+}
+
+series::StepRange range_of(std::int64_t first, std::int64_t last, std::int64_t stride) {
+  constexpr std::int64_t kTop = std::numeric_limits<std::int32_t>::max();
+  series::StepRange range;
+  range.first = static_cast<std::int32_t>(std::clamp<std::int64_t>(first - 1, 0, kTop));
+  range.end = last < 0 ? static_cast<std::int32_t>(kTop)
+                       : static_cast<std::int32_t>(std::clamp<std::int64_t>(last, 0, kTop));
+  range.stride = static_cast<std::int32_t>(std::clamp<std::int64_t>(stride, 1, kTop));
+  return range;
+}
+
+// A point above the tables' capacity ends the program's run with 102 on the point-list file; the
+// library names the result file.
+void check_capacity(const std::vector<std::int32_t>& points, std::int32_t capacity,
+                    records::Channel& result) {
+  for (const std::int32_t point : points)
+    if (point > capacity) records::raise_channel_failure(records::kPointOutsideTables, result);
 }
 
 }  // namespace
+
+static_assert(static_cast<int>(Quantity::kVb) == static_cast<int>(series::Quantity::kVb));
 
 Error::Error(int number, std::string path, std::string report)
     : number_(number), path_(std::move(path)), report_(std::move(report)) {}
@@ -67,6 +78,16 @@ struct ResultFile::State {
   std::string title;
   inputs::ResultHeader header;
   std::optional<std::vector<double>> times;
+  // The file opened, held for every later read: a file renamed over the path since is another
+  // file, and the header read belongs to this one.
+  std::optional<records::Channel> file;
+
+  // A channel of its own over the held file, at its start: reads of one file from several
+  // threads share no buffer and no position.
+  records::Channel reading() const {
+    return records::adopt_handle(records::kResultChannel, path, file->handle,
+                                 records::ChannelKind::kBinary);
+  }
 };
 
 ResultFile::ResultFile(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -77,9 +98,10 @@ ResultFile::~ResultFile() = default;
 ResultFile ResultFile::open(const std::string& path) {
   return guarded([&] {
     auto state = std::make_unique<State>();
-    records::Channel result = open_result(path);
-    state->path = result.path;
-    state->header = inputs::read_result_header(result);
+    records::Channel& file = state->file.emplace(open_result(path));
+    state->path = file.path;
+    state->header = inputs::read_result_header(file);
+    records::release_mappings(file);
     state->title.assign(state->header.title.data(), state->header.title.size());
     return ResultFile(std::move(state));
   });
@@ -121,10 +143,18 @@ const std::vector<double>& ResultFile::times() {
 
 Series ResultFile::series(Quantity quantity, const std::vector<std::int32_t>& points,
                           std::int64_t max_steps) {
+  return series(quantity, points, 1, max_steps < 0 ? -1 : max_steps, 1);
+}
+
+Series ResultFile::series(Quantity quantity, const std::vector<std::int32_t>& points,
+                          std::int64_t first_step, std::int64_t last_step, std::int64_t stride) {
   return guarded([&] {
-    records::Channel result = open_result(state_->path);
+    if (last_step == 0) return Series{{}, points, {}, series::of_links(quantity_of(quantity)), {}};
+    records::Channel result = state_->reading();
     const inputs::ResultHeader header = inputs::read_result_header(result);
-    const bool links = quantity == Quantity::kVa || quantity == Quantity::kVb;
+    const series::Quantity q = quantity_of(quantity);
+    const bool links = series::of_links(q);
+    check_capacity(points, links ? header.link_capacity() : header.node_capacity(), result);
     const std::vector<std::int32_t> none;
     inputs::StepBuffers step;
     inputs::prepare_step_buffers(step, header, links ? none : points, links ? points : none);
@@ -132,16 +162,81 @@ Series ResultFile::series(Quantity quantity, const std::vector<std::int32_t>& po
     Series out;
     out.points = points;
     out.links = links;
-    while (max_steps < 0 || static_cast<std::int64_t>(out.times.size()) < max_steps) {
-      if (!inputs::read_step_block(result, header.nodes(), header.links(), step)) break;
-      out.times.push_back(step.time);
+    const auto take = [&](const inputs::StepBuffers& decoded, std::int32_t) {
+      out.times.push_back(decoded.time);
       for (const std::int32_t point : points)
         out.values.push_back(
             point > 0 && point <= top
-                ? value_of(quantity, step, header, static_cast<std::size_t>(point - 1))
+                ? series::column_value(q, decoded, header, static_cast<std::size_t>(point - 1))
                 : 0.0);
+    };
+    // Values in step order: the tail decoder's steps would come in no set order.
+    series::WalkOptions options;
+    options.range = range_of(first_step, last_step, stride);
+    options.tail.min_bytes = std::numeric_limits<std::uint64_t>::max();
+    series::walk_steps(result, header, step, options, take, take);
+    return out;
+  });
+}
+
+Statistics ResultFile::statistics(Quantity quantity, const std::vector<std::int32_t>& points,
+                                  std::int64_t first_step, std::int64_t last_step) {
+  return guarded([&] {
+    records::Channel result = state_->reading();
+    const inputs::ResultHeader header = inputs::read_result_header(result);
+    const series::Quantity q = quantity_of(quantity);
+    const bool links = series::of_links(q);
+    std::vector<std::int32_t> asked = points;
+    if (asked.empty())
+      for (std::int32_t i = 1; i <= (links ? header.links() : header.nodes()); ++i)
+        asked.push_back(i);
+    check_capacity(asked, links ? header.link_capacity() : header.node_capacity(), result);
+    std::vector<series::StatisticsPass> passes;
+    passes.emplace_back(q, asked);
+    Statistics out;
+    out.status = "complete";
+    series::WalkEnd end;
+    if (last_step != 0) {
+      try {
+        series::gather_statistics(result, header, range_of(first_step, last_step, 1), passes, end);
+        if (end.head_cut) out.status = "cut";
+      } catch (const records::Failure& failure) {
+        if (!series::is_cut(failure)) throw;
+        out.status = "cut";
+      }
     }
-    inputs::end_step_blocks(result);
+    out.points = asked;
+    for (const series::PointStatistics& f : passes.front().figures()) {
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      out.steps.push_back(f.steps);
+      out.nan.push_back(f.nan);
+      out.min.push_back(f.any ? f.min : nan);
+      out.time_of_min.push_back(f.any ? f.time_of_min : nan);
+      out.max.push_back(f.any ? f.max : nan);
+      out.time_of_max.push_back(f.any ? f.time_of_max : nan);
+      out.mean.push_back(f.any ? f.mean : nan);
+    }
+    return out;
+  });
+}
+
+Info ResultFile::info() {
+  return guarded([&] {
+    records::Channel result = state_->reading();
+    const inputs::ResultHeader header = inputs::read_result_header(result);
+    const series::FileInfo facts = series::read_info(result, header);
+    Info out;
+    out.title = state_->title;
+    out.nodes = header.node_count;
+    out.links = header.link_count;
+    out.steps = facts.steps;
+    out.first_time = facts.first_time;
+    out.last_time = facts.last_time;
+    out.min_time_step = facts.min_time_step;
+    out.max_time_step = facts.max_time_step;
+    out.times_not_increasing = facts.times_not_increasing;
+    out.complete = facts.cut.empty();
+    out.cut = facts.cut;
     return out;
   });
 }

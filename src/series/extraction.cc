@@ -11,6 +11,7 @@
 #include "records/channel.h"
 #include "series/page_filler.h"
 #include "series/series_file.h"
+#include "series/step_walk.h"
 #include "series/tail_steps.h"
 
 namespace series {
@@ -29,7 +30,7 @@ void store_step(const inputs::StepBuffers& step, const inputs::ResultHeader& hea
       t.p[at(k) + at(l.p) * at(s)] = step.p[at(v - 1)];
   for (std::int32_t k = 0; k < counts.h; ++k)
     if (const std::int32_t v = t.h_list[at(k)]; v > 0)
-      t.h[at(k) + at(l.h) * at(s)] = step.p[at(v - 1)] + header.node_base[at(v - 1)];
+      t.h[at(k) + at(l.h) * at(s)] = column_value(Quantity::kH, step, header, at(v - 1));
   for (std::int32_t k = 0; k < counts.q; ++k)
     if (const std::int32_t v = t.q_list[at(k)]; v > 0)
       t.q[at(k) + at(l.q) * at(s)] = step.q[at(v - 1)];
@@ -64,24 +65,15 @@ std::int32_t store_steps(records::Channel& result, const inputs::ResultHeader& h
   inputs::prepare_step_buffers(step, header, node_points, first(tables.v_list, counts.v));
 
   PageFiller filler(tables.limits.steps, page_filler_tables(tables));
-  TailSteps tail(
-      result, header, step, tables.limits.steps,
-      [&](const inputs::StepBuffers& decoded, std::int32_t s) {
-        store_step(decoded, header, counts, tables, s);
-      },
-      tail_options);
-  std::int32_t stored = 0;
-  while (true) {
-    stored = tail.next_step(result, stored);
-    if (!inputs::read_step_block(result, header.nodes(), header.links(), step)) break;
-    // The block after the last stored step is read whole before the loop ends.
-    if (stored == tables.limits.steps) break;
-    store_step(step, header, counts, tables, stored);
-    ++stored;
-    filler.advance(stored);
-  }
-  inputs::end_step_blocks(result);
-  return stored;
+  const StepSink store = [&](const inputs::StepBuffers& decoded, std::int32_t s) {
+    store_step(decoded, header, counts, tables, s);
+  };
+  WalkOptions options;
+  options.range.end = tables.limits.steps;
+  options.read_past_end = true;
+  options.tail = tail_options;
+  options.filler = &filler;
+  return walk_steps(result, header, step, options, store, store).steps;
 }
 
 void extract_series(records::Channel& point_list, records::Channel& result,

@@ -120,8 +120,8 @@ void TailSteps::decode() {
   }
 }
 
-// Reads steps [first, end) and stores them; false where a read comes short (or would wait for
-// the disk) or a block is not plain (the steps stored before it are stored again by the loop).
+// Reads steps [first, end) and stores them; false, with none stored, where a read comes short (or
+// would wait for the disk) or a block is not plain.
 bool TailSteps::take_batch(std::int32_t first, std::int32_t end, platform::Scratch& scratch) {
   const std::uint64_t block = layout_.bytes();
   const std::size_t size = static_cast<std::size_t>(end - first) * block;
@@ -131,6 +131,12 @@ bool TailSteps::take_batch(std::int32_t first, std::int32_t end, platform::Scrat
   const platform::SourceRead got =
       source_->read(offset, size, scratch, platform::Access::kSequential);
   if (got.os_error != 0 || got.bytes.size() < size) return false;
+  // Every block of the batch is checked before any is stored: a batch is stored whole or not at
+  // all, so that no step reaches the store twice (the loop reads a batch that fails).
+  for (std::int32_t s = first; s < end; ++s)
+    if (!inputs::plain_block_markers(got.bytes.data() + static_cast<std::size_t>(s - first) * block,
+                                     layout_))
+      return false;
   for (std::int32_t s = first; s < end; ++s) {
     if (!inputs::decode_plain_block(got.bytes.data() + static_cast<std::size_t>(s - first) * block,
                                     layout_, buffers_))

@@ -4,6 +4,7 @@ failures as its exit statuses, the same bytes from extract.
 Run by ctest with PYTHONPATH holding the built module and FLOWSERIES_BINARY, FLOWSERIES_GEN naming
 the program and the sample generator."""
 import os
+import re
 import struct
 import subprocess
 
@@ -153,3 +154,41 @@ def test_extract_writes_the_programs_bytes(tmp_path):
     with pytest.raises(flowseries.Error) as raised:
         flowseries.extract(str(tmp_path / 'RESULT.BIN'), str(tmp_path / 'NONE.LST'), str(out))
     assert raised.value.number == 29
+
+
+ROW = b'   0.0000000E+00,   1.25000E+01,   1.32500E+01,\r\n'
+
+
+@pytest.mark.parametrize('name,text,where,rows', [
+    ('a value cut at the end of a row', b',       5,      17,\r\n' + ROW + ROW[:36], 'line 3: ends without', 1),
+    ('a byte of no text in a value', b',       5,      17,\r\n' + ROW + ROW.replace(b'1.2', b'1\xff2'), 'line 3, column 18: "   1\\xFF', 1),
+    ('a header of no text', b',       5,    \xe9\xff,\r\n' + ROW, 'line 1, column 11', 0),
+    ('a NUL in a value', b',       5,      17,\r\n' + ROW.replace(b'1.3', b'1\x003'), 'line 2, column 33', 0),
+    ('CR-only line ends', b',       5,      17,\r' + ROW[:-1], 'line 1', 0),
+    ('a folder', None, 'is a directory', 0),
+])
+def test_damaged_series_files_are_errors_or_partial(tmp_path, name, text, where, rows):
+    path = tmp_path / 'HTIME.CSV'
+    if text is None:
+        path.mkdir()
+    else:
+        path.write_bytes(text)
+    with pytest.raises(flowseries.Error) as raised:
+        flowseries.read_csv(str(path), frame=False)
+    assert where in str(raised.value)
+    if text is not None and rows > 0:
+        with pytest.warns(UserWarning, match=re.escape(where)):
+            times, columns, values = flowseries.read_csv(str(path), frame=False, partial=True)
+        assert values.shape == (rows, 2) and values[0, 1] == 13.25
+
+
+def test_the_library_reads_the_file_it_opened(tmp_path):
+    # A file renamed over the opened one's path: the library reads the file it opened.
+    generated(tmp_path, 120, 4, 3)
+    result = flowseries.open(str(tmp_path / 'RESULT.BIN'))
+    before = result.series('H', [120])
+    subprocess.run([GENERATOR, '--nodes', '60', '--links', '2', '--steps', '5',
+                    str(tmp_path / 'OTHER.BIN')], check=True)
+    os.replace(tmp_path / 'OTHER.BIN', tmp_path / 'RESULT.BIN')
+    after = result.series('H', [120])
+    assert after.shape == (3, 1) and numpy.array_equal(before, after) and after[0, 0] != 0

@@ -1,0 +1,386 @@
+// flowseries-stats: the statistics of every node and link of result files, and what a file holds,
+// each file read once with the program's own step walk.
+//
+//   flowseries-stats [options] RESULT...
+//   flowseries-stats --info [--json] RESULT...
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "driver/work_area.h"
+#include "inputs/point_list.h"
+#include "inputs/result_file.h"
+#include "platform/platform.h"
+#include "records/channel.h"
+#include "records/failure.h"
+#include "series/statistics.h"
+
+namespace {
+
+using series::Quantity;
+
+constexpr const char* kUsage =
+    "usage: flowseries-stats [options] RESULT...\n"
+    "       flowseries-stats --info [--json] RESULT...\n"
+    "\n"
+    "Reads each result file once and writes, per file, quantity and point, one CSV line:\n"
+    "  file,status,kind,point,steps,nan,min,time_of_min,max,time_of_max,mean\n"
+    "kind H (base + p), P, Q per node, va, vb per link; status complete, cut (the figures are\n"
+    "those of the complete steps before the cut) or failed NN (the failure flowseries would end\n"
+    "with; figures empty). min and max leave NaN out; the times are those of the first step\n"
+    "holding the value; numbers in their shortest form that reads back the same.\n"
+    "\n"
+    "  --points FILE   the lists of a point-list file (H, P, Q for nodes, V for links)\n"
+    "  --nodes LIST    node numbers, as 1-500,700 (default: every node)\n"
+    "  --links LIST    link numbers (default: every link)\n"
+    "  --kind KINDS    some of H,P,Q,va,vb (default: all)\n"
+    "  --steps F:L     steps F to L only (1-based, inclusive; F: or :L open-ended)\n"
+    "  -o FILE         write to FILE instead of standard output\n"
+    "  -j N            files read at the same time (default: the cores)\n"
+    "  --info          what each file holds instead: title, N, M, steps, times, whether cut\n"
+    "  --json          with --info: one JSON object per file, one per line\n"
+    "  -h, --help      this text\n"
+    "  -V, --version   the program's version\n"
+    "\n"
+    "Exit status 0 when every file was read complete, 1 when one was cut or could not be read\n"
+    "(each named on standard error with flowseries' report line), 2 for a wrong command line.\n"
+    "Manual: man flowseries-stats\n";
+
+int wrong_usage(const std::string& what) {
+  std::cerr << "flowseries-stats: " << what << " (see flowseries-stats --help)\n";
+  return 2;
+}
+
+bool parse_int(std::string_view text, std::int64_t& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+// "1-500,700": ascending ranges and single numbers.
+bool parse_points(std::string_view text, std::vector<std::int32_t>& points) {
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    const std::size_t dash = item.find('-', 1);
+    std::int64_t first = 0, last = 0;
+    if (!parse_int(item.substr(0, dash), first)) return false;
+    last = first;
+    if (dash != std::string_view::npos && !parse_int(item.substr(dash + 1), last)) return false;
+    if (first < 1 || last < first || last > 0x7fffffff || last - first > 100000000) return false;
+    for (std::int64_t v = first; v <= last; ++v) points.push_back(static_cast<std::int32_t>(v));
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+    if (text.empty()) return false;
+  }
+  return true;
+}
+
+struct Options {
+  std::vector<std::string> files;
+  std::optional<std::string> points_file, output;
+  std::optional<std::vector<std::int32_t>> nodes, links;
+  bool kinds[5] = {true, true, true, true, true};
+  series::StepRange range;
+  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+  bool info = false, json = false;
+};
+
+constexpr const char* kKindNames[] = {"H", "P", "Q", "va", "vb"};
+
+std::string text_of(double v) {
+  return series::shortest_text(v);
+}
+
+std::string json_string(std::string_view bytes) {
+  std::string out = "\"";
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.append(1, '\\').append(1, c);
+    } else if (b < 0x20 || b >= 0x7f) {
+      // The title is code page 932 bytes: each byte stands as its own code point.
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", b);
+      out.append(escape);
+    } else {
+      out.append(1, c);
+    }
+  }
+  return out.append("\"");
+}
+
+std::string json_number(double v) {
+  return std::isfinite(v) ? text_of(v) : "null";
+}
+
+// The lines of one file, and its line for standard error when it is not complete.
+struct FileOutcome {
+  std::string lines;
+  std::string report;
+  bool complete = true;
+};
+
+std::string report_of(const std::string& file, const records::Failure& failure) {
+  return file + ": " + records::report_line(failure);
+}
+
+FileOutcome file_info(const std::string& file, const Options& o) {
+  FileOutcome out;
+  try {
+    records::Channel result =
+        records::open_channel(records::kResultChannel, file, records::ChannelKind::kBinary,
+                              records::OpenMode::kMustExist);
+    const inputs::ResultHeader header = inputs::read_result_header(result);
+    const series::FileInfo info = series::read_info(result, header);
+    const std::string title(header.title.data(), header.title.size());
+    out.complete = info.cut.empty();
+    if (!out.complete) out.report = "flowseries-stats: " + file + ": cut " + info.cut;
+    std::ostringstream s;
+    if (o.json) {
+      s << "{\"file\": " << json_string(file) << ", \"title\": " << json_string(title)
+        << ", \"nodes\": " << header.node_count << ", \"links\": " << header.link_count
+        << ", \"steps\": " << info.steps << ", \"complete\": " << (out.complete ? "true" : "false")
+        << ", \"cut\": " << (out.complete ? "null" : json_string(info.cut))
+        << ", \"first_time\": " << json_number(info.first_time)
+        << ", \"last_time\": " << json_number(info.last_time)
+        << ", \"min_time_step\": " << json_number(info.min_time_step)
+        << ", \"max_time_step\": " << json_number(info.max_time_step)
+        << ", \"times_not_increasing\": " << info.times_not_increasing << "}\n";
+    } else {
+      s << file << "\n  title: " << title << "\n  nodes: " << header.node_count
+        << "\n  links: " << header.link_count << "\n  steps: " << info.steps
+        << (out.complete ? " (complete)" : " (cut " + info.cut + ")")
+        << "\n  first time: " << text_of(info.first_time)
+        << "\n  last time: " << text_of(info.last_time)
+        << "\n  time step: " << text_of(info.min_time_step) << " to " << text_of(info.max_time_step)
+        << "\n  steps whose time does not increase: " << info.times_not_increasing << "\n";
+    }
+    out.lines = s.str();
+  } catch (const records::Failure& failure) {
+    out.complete = false;
+    out.report = report_of(file, failure);
+    if (o.json)
+      out.lines = "{\"file\": " + json_string(file) +
+                  ", \"failed\": " + std::to_string(failure.number()) + "}\n";
+  }
+  return out;
+}
+
+// The points of each kind: the point-list file's lists, the --nodes/--links lists, or all.
+void choose_points(const Options& o, const inputs::ResultHeader& header,
+                   std::vector<std::int32_t> (&points)[5]) {
+  std::vector<std::int32_t> all_nodes, all_links;
+  for (std::int32_t i = 1; i <= header.nodes(); ++i) all_nodes.push_back(i);
+  for (std::int32_t i = 1; i <= header.links(); ++i) all_links.push_back(i);
+  const std::vector<std::int32_t>& nodes = o.nodes ? *o.nodes : all_nodes;
+  const std::vector<std::int32_t>& links = o.links ? *o.links : all_links;
+  for (int k = 0; k < 5; ++k) points[k] = k < 3 ? nodes : links;
+  if (!o.points_file) return;
+  records::Channel list =
+      records::open_channel(records::kPointListChannel, *o.points_file, records::ChannelKind::kText,
+                            records::OpenMode::kMustExist);
+  inputs::Limits limits = inputs::read_limits_line(list);
+  driver::WorkArea area = driver::size_work_area(limits, list);
+  const series::SeriesTables& t = area.tables;
+  const inputs::PointCounts counts =
+      inputs::read_point_lists(list, {t.h_list, t.p_list, t.q_list, t.v_list},
+                               header.node_capacity(), header.link_capacity());
+  const auto first = [](std::span<const std::int32_t> l, std::int32_t n) {
+    return std::vector<std::int32_t>(l.begin(), l.begin() + std::max(n, 0));
+  };
+  points[0] = first(t.h_list, counts.h);
+  points[1] = first(t.p_list, counts.p);
+  points[2] = first(t.q_list, counts.q);
+  points[3] = points[4] = first(t.v_list, counts.v);
+}
+
+FileOutcome file_statistics(const std::string& file, const Options& o) {
+  FileOutcome out;
+  const auto line = [&](const std::string& status, int kind, std::int32_t point,
+                        const series::PointStatistics* f) {
+    out.lines += file + "," + status + "," + kKindNames[kind] + "," + std::to_string(point) + ",";
+    out.lines += std::to_string(f->steps) + "," + std::to_string(f->nan) + ",";
+    if (f->any)
+      out.lines += text_of(f->min) + "," + text_of(f->time_of_min) + "," + text_of(f->max) + "," +
+                   text_of(f->time_of_max) + "," + text_of(f->mean) + "\n";
+    else
+      out.lines += ",,,,\n";
+  };
+  std::vector<series::StatisticsPass> passes;
+  std::vector<int> kinds;
+  std::string status = "complete";
+  try {
+    records::Channel result =
+        records::open_channel(records::kResultChannel, file, records::ChannelKind::kBinary,
+                              records::OpenMode::kMustExist);
+    const inputs::ResultHeader header = inputs::read_result_header(result);
+    std::vector<std::int32_t> points[5];
+    choose_points(o, header, points);
+    for (int k = 0; k < 5; ++k) {
+      const std::int32_t capacity = k < 3 ? header.node_capacity() : header.link_capacity();
+      for (const std::int32_t p : points[k])
+        if (p > capacity) records::raise_channel_failure(records::kPointOutsideTables, result);
+      if (o.kinds[k] && !points[k].empty()) {
+        passes.emplace_back(static_cast<Quantity>(k), points[k]);
+        kinds.push_back(k);
+      }
+    }
+    series::WalkEnd end;
+    try {
+      series::gather_statistics(result, header, o.range, passes, end);
+      if (end.head_cut) {
+        status = "cut";
+        out.report = "flowseries-stats: " + file + ": cut inside the step head after step " +
+                     std::to_string(end.steps) +
+                     " (flowseries ends normally with the steps before it)";
+      }
+    } catch (const records::Failure& failure) {
+      if (!series::is_cut(failure)) throw;
+      status = "cut";
+      out.report = report_of(file, failure);
+    }
+  } catch (const records::Failure& failure) {
+    out.complete = false;
+    out.report = report_of(file, failure);
+    // One line for the file: no kind or point.
+    const std::string head = file + ",failed " + std::to_string(failure.number()) + ",";
+    out.lines = head + ",,,,,,,,\n";
+    return out;
+  } catch (const std::bad_alloc&) {
+    out.complete = false;
+    out.report = "flowseries-stats: " + file + ": insufficient virtual memory";
+    out.lines = file + ",failed 41,,,,,,,,,\n";
+    return out;
+  }
+  out.complete = status == "complete";
+  for (std::size_t i = 0; i < passes.size(); ++i) {
+    const std::vector<series::PointStatistics> figures = passes[i].figures();
+    for (std::size_t c = 0; c < figures.size(); ++c)
+      line(status, kinds[i], passes[i].points()[c], &figures[c]);
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::prepare_process();
+  Options o;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) return false;
+      into = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-h" || a == "--help") {
+      std::cout << kUsage;
+      return 0;
+    } else if (a == "-V" || a == "--version") {
+      std::cout << "flowseries-stats " FLOWSERIES_VERSION "\n";
+      return 0;
+    } else if (a == "--info") {
+      o.info = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--points") {
+      if (!value(v)) return wrong_usage("--points needs a file");
+      o.points_file = v;
+    } else if (a == "--nodes" || a == "--links") {
+      std::vector<std::int32_t> list;
+      if (!value(v) || !parse_points(v, list))
+        return wrong_usage(a + " needs a list of numbers from 1, as 1-500,700");
+      (a == "--nodes" ? o.nodes : o.links) = list;
+    } else if (a == "--kind") {
+      if (!value(v)) return wrong_usage("--kind needs some of H,P,Q,va,vb");
+      std::fill(std::begin(o.kinds), std::end(o.kinds), false);
+      std::string_view rest = v;
+      while (true) {
+        const std::string_view kind = rest.substr(0, rest.find(','));
+        const auto* at = std::find(std::begin(kKindNames), std::end(kKindNames), kind);
+        if (at == std::end(kKindNames))
+          return wrong_usage("unknown kind \"" + std::string(kind) + "\" (H, P, Q, va, vb)");
+        o.kinds[at - std::begin(kKindNames)] = true;
+        if (rest.find(',') == std::string_view::npos) break;
+        rest.remove_prefix(rest.find(',') + 1);
+      }
+    } else if (a == "--steps") {
+      std::int64_t first = 1, last = 0x7fffffff;
+      const std::size_t colon = value(v) ? v.find(':') : std::string::npos;
+      if (colon == std::string::npos ||
+          (colon > 0 && !parse_int(std::string_view(v).substr(0, colon), first)) ||
+          (colon + 1 < v.size() && !parse_int(std::string_view(v).substr(colon + 1), last)) ||
+          first < 1 || last < first || last > 0x7fffffff)
+        return wrong_usage("--steps needs FIRST:LAST, 1-based, FIRST <= LAST");
+      o.range.first = static_cast<std::int32_t>(first - 1);
+      o.range.end = static_cast<std::int32_t>(last);
+    } else if (a == "-o") {
+      if (!value(v)) return wrong_usage("-o needs a file");
+      o.output = v;
+    } else if (a == "-j") {
+      std::int64_t jobs = 0;
+      if (!value(v) || !parse_int(v, jobs) || jobs < 1 || jobs > 1024)
+        return wrong_usage("-j needs a number of files from 1 to 1024");
+      o.jobs = static_cast<unsigned>(jobs);
+    } else if (a.size() > 1 && a[0] == '-') {
+      return wrong_usage("unknown option " + a);
+    } else {
+      o.files.push_back(a);
+    }
+  }
+  if (o.files.empty()) return wrong_usage("no result file");
+  if (o.json && !o.info) return wrong_usage("--json goes with --info");
+
+  std::ofstream file_out;
+  if (o.output) {
+    file_out.open(*o.output, std::ios::binary | std::ios::trunc);
+    if (!file_out) {
+      std::cerr << "flowseries-stats: " << *o.output << ": cannot be written\n";
+      return 2;
+    }
+  }
+  std::ostream& out = o.output ? file_out : std::cout;
+  if (!o.info) out << "file,status,kind,point,steps,nan,min,time_of_min,max,time_of_max,mean\n";
+
+  // Files are read by up to -j threads; their lines go out in the order of the command line.
+  std::vector<FileOutcome> outcomes(o.files.size());
+  std::vector<bool> done(o.files.size(), false);
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < o.files.size();)
+      outcomes[i] = o.info ? file_info(o.files[i], o) : file_statistics(o.files[i], o);
+  };
+  std::vector<std::thread> workers;
+  const unsigned threads = std::min<std::size_t>(o.jobs, o.files.size());
+  for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work);
+  work();
+  for (std::thread& w : workers) w.join();
+  bool all_complete = true;
+  for (const FileOutcome& f : outcomes) {
+    out << f.lines;
+    if (!f.complete) {
+      all_complete = false;
+      std::cerr << f.report << "\n";
+    }
+  }
+  out.flush();
+  if (!out) {
+    std::cerr << "flowseries-stats: the output could not be written\n";
+    return 1;
+  }
+  return all_complete ? 0 : 1;
+}
