@@ -25,6 +25,7 @@ BINARY = None
 GENERATOR = None
 PLOT = None
 POINTS = None
+STATS = None
 
 
 def POINTS_AVAILABLE():
@@ -838,6 +839,103 @@ class EndToEnd(unittest.TestCase):
         data = b''.join(records[:6]) + split(records[6], 7, 70000) + b''.join(records[7:9]) + \
             split(records[9], 50001) + split(records[10], 3) + b''.join(records[11:])
         self.whole_run(net, ([1, 5000, 2500], [4999], [], [20]), data=data)
+
+    # ---------------------------------------------------------- statistics
+    def test_statistics_agree_with_an_independent_computation(self):
+        """flowseries-stats against plain Python (math.fsum, the first step of each extreme) on
+        files with NaN, infinities, ties, repeated and falling times, records in pieces, cuts,
+        and networks of 0 and 1 nodes or links."""
+        if STATS is None:
+            self.skipTest('flowseries-stats not given')
+        def expected(name, net, steps, status='complete'):
+            rows = []
+            kinds = [('H', lambda s, i: net.p[s][i] + net.base[i], max(net.n, 0)),
+                     ('P', lambda s, i: net.p[s][i], max(net.n, 0)), ('Q', lambda s, i: net.q[s][i], max(net.n, 0)),
+                     ('va', lambda s, j: net.va[s][j], max(net.m, 0)), ('vb', lambda s, j: net.vb[s][j], max(net.m, 0))]
+            for kind, value, count in kinds:
+                for i in range(count):
+                    vals = [value(s, i) for s in range(steps)]
+                    good = [(v, s) for s, v in enumerate(vals) if not math.isnan(v)]
+                    fig = ['', '', '', '', '']
+                    if good:
+                        lo = min(v for v, _ in good)
+                        hi = max(v for v, _ in good)
+                        slo = next(s for v, s in good if v == lo)
+                        shi = next(s for v, s in good if v == hi)
+                        finite = [v for v, _ in good if not math.isinf(v)]
+                        infs = {v for v, _ in good if math.isinf(v)}
+                        mean = (float('nan') if len(infs) == 2 else infs.pop() if infs
+                                else math.fsum(finite) / len(good))
+                        fig = [repr(lo), repr(net.times[slo]), repr(hi), repr(net.times[shi]), repr(mean)]
+                    rows.append(','.join([name, status, kind, str(i + 1), str(steps),
+                                          str(len(vals) - len(good))] + fig))
+            return rows
+
+        odd = Network(6, 3, 7)
+        nan, inf = float('nan'), float('inf')
+        odd.p[0][0] = nan
+        odd.p[3][0] = inf
+        odd.p[5][1] = -inf
+        odd.p[2][1] = inf
+        for s in range(7):
+            odd.q[s][2] = nan                       # a point with no value at all
+            odd.va[s][0] = 5.0 if s in (1, 4) else 7.0 + s  # ties at the lowest value
+            odd.vb[s][1] = 1e16 / 3 if s % 2 else -1e-7 / 3
+        odd.q[1][3] = 1e300
+        odd.times = [0.0, 60.0, 60.0, 30.0, 1e-5, 1e20, 120.0]  # repeated and falling times
+        net = Network(4, 2, 5)
+        records = net.header_records() + [x for s in range(5) for x in net.step_records(s)]
+        pieces = records[6][4:-4]
+        records[6] = i32(-10) + pieces[:10] + i32(10) + i32(len(pieces) - 10) + pieces[10:] + i32(-(len(pieces) - 10))
+        cut_net = Network(3, 1, 4)
+        whole = cut_net.data()
+        block = len(b''.join(cut_net.step_records(0)))
+        cases = [  # (name, data, expected rows, exit status)
+            ('odd.bin', odd.data(), expected('odd.bin', odd, 7), 0),
+            ('pieces.bin', b''.join(records), expected('pieces.bin', net, 5), 0),
+            ('nodes0.bin', Network(0, 1, 3).data(), expected('nodes0.bin', Network(0, 1, 3), 3), 0),
+            ('links0.bin', Network(1, 0, 2).data(), expected('links0.bin', Network(1, 0, 2), 2), 0),
+            ('cut.bin', whole[:len(whole) - 30], expected('cut.bin', cut_net, 3, 'cut'), 1),
+            ('headcut.bin', whole[:len(whole) - block + 6], expected('headcut.bin', cut_net, 3, 'cut'), 1),
+            ('missing.bin', None, ['missing.bin,failed 29,,,,,,,,,'], 1),
+        ]
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        try:
+            for name, data, rows, status in cases:
+                with self.subTest(name):
+                    if data is not None:
+                        with open(os.path.join(d, name), 'wb') as f:
+                            f.write(data)
+                    for ways in ('all', 'plain'):
+                        env = dict(os.environ, FLOWSERIES_WAYS=ways)
+                        r = subprocess.run(LAUNCHER + [STATS, name], cwd=d, capture_output=True, env=env)
+                        self.assertEqual(r.returncode, status, r.stderr)
+                        lines = r.stdout.decode().split('\n')
+                        self.assertEqual(lines[0], 'file,status,kind,point,steps,nan,min,time_of_min,max,time_of_max,mean')
+                        self.assertEqual(lines[1:-1], rows)
+                        self.assertEqual(bool(r.stderr), status != 0, r.stderr)
+            # Many files at once, in the order given, with a narrowed choice of points and steps.
+            r = subprocess.run(LAUNCHER + [STATS, '-j', '2', '--kind', 'va', '--links', '1', '--steps', '2:3',
+                                           'odd.bin', 'missing.bin', 'pieces.bin'], cwd=d, capture_output=True)
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(r.stdout.decode().split('\n')[1:], [
+                'odd.bin,complete,va,1,2,0,5.0,60.0,9.0,60.0,7.0', 'missing.bin,failed 29,,,,,,,,,',
+                'pieces.bin,complete,va,1,2,0,11.5,30.0,12.5,60.0,12.0', ''])
+            info = subprocess.run(LAUNCHER + [STATS, '--info', '--json', 'headcut.bin'], cwd=d, capture_output=True)
+            got = json.loads(info.stdout)
+            self.assertEqual((got['nodes'], got['links'], got['steps'], got['complete'], got['first_time'],
+                              got['last_time']), (3, 1, 3, False, 0.0, 60.0))
+            if POINTS:
+                # A cut inside a step head ends the run normally: the checker says so.
+                with open(os.path.join(d, 'pl.txt'), 'wb') as f:
+                    f.write(point_list(lists=([1], [], [], [])))
+                r = subprocess.run(LAUNCHER + [POINTS, 'check', 'pl.txt', '--result', 'headcut.bin'], cwd=d,
+                                   capture_output=True)
+                self.assertIn(b'cut inside the step head after step 3', r.stdout)
+            for args in (['--kind', 'X', 'odd.bin'], ['--steps', '3:2', 'odd.bin'], ['--nodes', '0-2', 'odd.bin'], []):
+                self.assertEqual(subprocess.run(LAUNCHER + [STATS] + args, cwd=d, capture_output=True).returncode, 2, args)
+        finally:
+            subprocess.run(['rm', '-rf', d])
 
     # ---------------------------------------------------------- mends
     def test_mends(self):
@@ -1699,12 +1797,14 @@ def main():
     ap.add_argument('--generator', required=True)
     ap.add_argument('--plot')
     ap.add_argument('--points')
+    ap.add_argument('--stats')
     ap.add_argument('--shard', help='K/N: run only the K-th of N equal shares of the tests')
     ap.add_argument('--ways', choices=('plain', 'all'),
                     help='run every case with FLOWSERIES_WAYS set so (the plain program, or every way)')
     args, rest = ap.parse_known_args()
-    global PLOT, POINTS
+    global PLOT, POINTS, STATS
     POINTS = os.path.abspath(args.points) if args.points else None
+    STATS = os.path.abspath(args.stats) if args.stats else None
     BINARY, GENERATOR = os.path.abspath(args.binary), os.path.abspath(args.generator)
     PLOT = os.path.abspath(args.plot) if args.plot else None
     if args.ways:

@@ -13,6 +13,7 @@
 #include "inputs/result_file.h"
 #include "records/channel.h"
 #include "records/failure.h"
+#include "series/step_walk.h"
 #include "records/number_text.h"
 #include "records/text_lines.h"
 
@@ -138,14 +139,20 @@ struct Checker {
 struct StepCount {
   std::int64_t complete = 0;
   std::optional<records::Failure> failure;
+  bool head_cut = false;  // the file ends inside a step head: the run ends normally before it
 };
 
 StepCount count_steps(records::Channel& result, const inputs::ResultHeader& header) {
   StepCount count;
   inputs::StepBuffers step;
   inputs::prepare_step_buffers(step, header, {}, {});
+  const series::StepSink counted = [&](const inputs::StepBuffers&, std::int32_t s) {
+    count.complete = std::max<std::int64_t>(count.complete, s + 1);
+  };
   try {
-    while (inputs::read_step_block(result, header.nodes(), header.links(), step)) ++count.complete;
+    const series::WalkEnd end = series::walk_steps(result, header, step, {}, counted, counted);
+    count.complete = end.steps;
+    count.head_cut = end.head_cut;
   } catch (const records::Failure& failure) {
     count.failure = failure;
   }
@@ -157,6 +164,10 @@ StepCount count_steps(records::Channel& result, const inputs::ResultHeader& head
 // fails the run unless the limit is k - 1 or less.
 void look_at_steps(Checker& check, const StepCount& steps, std::int32_t limit) {
   const std::int64_t k = steps.complete;
+  if (steps.head_cut)
+    check.warn(1, "the result file is cut inside the step head after step " + std::to_string(k) +
+                      ": the run ends normally (exit 0) with the " + std::to_string(k) +
+                      " complete steps, and the series files do not show the cut");
   if (!steps.failure) {
     if (k > limit && limit >= 0)
       check.warn(1, "the result file holds " + std::to_string(k) + " steps; the step limit of " +
