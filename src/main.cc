@@ -38,6 +38,11 @@ int main(int argc, char** argv) {
     records::Console console = records::open_console();
     driver::run(console);
     records::claim_end_of_run(false);
+    if (const std::string ways = tuning::ways_taken_line(); !ways.empty()) {
+      const std::string line = ways + "\r\n";
+      platform::write_some(platform::standard_stream(platform::StandardStream::kError),
+                           line.data(), line.size());
+    }
     return records::end_run();
   } catch (const records::Failure& failure) {
     return report(failure);

@@ -787,6 +787,21 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(runs['all'].stderr, b'', name)
             self.assertEqual(runs['quickest'].stderr, b'flowseries: FLOWSERIES_WAYS=quickest is not known '
                              b'(plain, all) and is ignored\r\n', name)
+        # What ran, as the program tells it on request: the plain run started no thread, mapped
+        # nothing and formatted one field at a time; the quick run on this long file started
+        # threads of its own (the tail decoder at least).
+        files = {'res.bin': plain, 'pl.txt': point_list((99999, 150, None, None, None), lists)}
+        for ways in ('plain', 'all'):
+            r = run_program(files, b'1\nres.bin\npl.txt\n',
+                            env=dict(os.environ, FLOWSERIES_WAYS=ways, FLOWSERIES_SHOW_WAYS='1'))
+            said = re.fullmatch(rb'flowseries: ways: (\w+), threads (\d+), mapped views (\d+), '
+                                rb'value fields ([a-z ,]+)\r\n', r.stderr)
+            self.assertTrue(said, r.stderr)
+            if ways == 'plain':
+                self.assertEqual(said.groups(), (b'plain', b'0', b'0', b'one by one'))
+            else:
+                self.assertEqual(said.group(1), b'all')
+                self.assertGreaterEqual(int(said.group(2)), 1, r.stderr)
 
     def test_the_readmes_loader_reads_rows_of_more_than_200_values(self):
         """The pandas loader that the README shows, run as it stands there, gives every value of

@@ -8,6 +8,7 @@
 
 #include "platform/byte_source.h"
 #include "tuning/timed_choice.h"
+#include "tuning/ways.h"
 
 namespace platform {
 namespace {
@@ -113,6 +114,7 @@ class MappedSource final : public ByteSource {
       const std::uint64_t start = offset - offset % kViewAlignment;
       const std::uint64_t end = std::min(size, std::max(offset + n, start + kWindowBytes));
       view_ = map_view(handle_, start, static_cast<std::size_t>(end - start));
+      if (view_.data != nullptr) tuning::note_way(tuning::WayTaken::kMappedView);
       if (view_.data == nullptr) {
         refused_ = true;
         return nullptr;

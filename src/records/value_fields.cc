@@ -154,6 +154,17 @@ FieldsWay best_way() {
   return best;
 }
 
+const char* way_name(FieldsWay way) {
+  switch (way) {
+    case FieldsWay::kEight:
+      return "eight at a time";
+    case FieldsWay::kEightPermuted:
+      return "eight at a time, permuted";
+    default:
+      return "one by one";
+  }
+}
+
 }  // namespace
 
 bool processor_has(FieldsWay way) {
@@ -170,7 +181,8 @@ void write_value_fields(char* out, const double* values, std::size_t count, Fiel
 void write_value_fields(char* out, const double* values, std::size_t count) {
   // The one place that picks the way: the best the processor has, or one at a time for a run
   // that takes the plain ways.
-  static const FieldsWay way = tuning::plain_ways() ? FieldsWay::kOneByOne : best_way();
+  const FieldsWay way = tuning::plain_ways() ? FieldsWay::kOneByOne : best_way();
+  tuning::note_fields_way(way_name(way));
   write_value_fields(out, values, count, way);
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tuning/spin_wait.h"
+#include "tuning/ways.h"
 
 namespace series {
 namespace {
@@ -29,6 +30,7 @@ class ChunkPipeline {
     std::thread second;
     try {
       second = std::thread([this] { format_chunks(); });
+      tuning::note_way(tuning::WayTaken::kThread);
     } catch (const std::system_error&) {
       // No thread to be had (a tight address-space or process limit): this thread does it all.
     }

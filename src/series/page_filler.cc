@@ -40,6 +40,7 @@ PageFiller::PageFiller(std::int32_t steps, std::vector<Table> tables)
   });
   try {
     thread_ = std::thread([this] { fill(); });
+    tuning::note_way(tuning::WayTaken::kThread);
   } catch (const std::system_error&) {
     // No thread to be had: the loop takes its own page faults.
   }

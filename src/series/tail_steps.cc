@@ -52,6 +52,7 @@ TailSteps::TailSteps(const records::Channel& result, const inputs::ResultHeader&
   source_ = platform::make_cached_source(result.handle);
   try {
     decoder_ = std::thread([this] { decode(); });
+    tuning::note_way(tuning::WayTaken::kThread);
   } catch (const std::system_error&) {
     boundary_ = kNever;  // no thread to be had: the loop reads every step
   }

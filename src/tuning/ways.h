@@ -21,4 +21,19 @@ bool plain_ways();
 // For tests that run the quick and the plain ways side by side in one process.
 void force_plain_ways(bool plain);
 
+// What the run took, so that a test can tell that the switch took effect: the threads of their
+// own that were started, the views of files that were mapped, and the way value fields were
+// formatted last ("none" before any). Counted as they happen, from any thread.
+enum class WayTaken { kThread, kMappedView };
+void note_way(WayTaken way);
+void note_fields_way(const char* name);  // a string literal
+struct WaysTaken {
+  int threads = 0;
+  int mapped_views = 0;
+  const char* fields = "none";
+};
+WaysTaken ways_taken();
+// One line for standard error (no line end) when FLOWSERIES_SHOW_WAYS is set, empty otherwise.
+std::string ways_taken_line();
+
 }  // namespace tuning
