@@ -4,7 +4,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,23 +53,121 @@ py::object frame(const py::array_t<double>& values, const py::array_t<double>& t
   return pandas.attr("DataFrame")(values, py::arg("index") = index, py::arg("columns") = columns);
 }
 
+// A Python slice of the steps (0-based, end exclusive) as the library's 1-based inclusive range.
+struct StepSlice {
+  std::int64_t first = 1, last = -1, stride = 1;
+};
+
+StepSlice step_slice(const py::object& steps, std::int64_t max_steps, bool strides) {
+  StepSlice range;
+  if (max_steps >= 0) range.last = max_steps;
+  if (steps.is_none()) return range;
+  if (!py::isinstance<py::slice>(steps))
+    throw py::type_error(
+        "steps is a slice of step indices, as slice(0, 100) or slice(10, None, 5)");
+  const auto part = [&](const char* name) -> std::optional<std::int64_t> {
+    const py::object v = steps.attr(name);
+    if (v.is_none()) return std::nullopt;
+    const std::int64_t n = v.cast<std::int64_t>();
+    if (n < 0)
+      throw py::value_error("steps: negative indices are not taken (the end is not known)");
+    return n;
+  };
+  if (const auto start = part("start")) range.first = *start + 1;
+  if (const auto stop = part("stop"))
+    range.last = max_steps >= 0 ? std::min(*stop, max_steps) : *stop;
+  if (const auto step = part("step")) {
+    if (*step == 0) throw py::value_error("steps: the slice step cannot be zero");
+    if (*step != 1 && !strides)
+      throw py::value_error("steps: statistics take every step of the slice");
+    range.stride = *step;
+  }
+  if (range.last >= 0 && range.last < range.first) range.last = 0;
+  return range;
+}
+
 class PyResultFile {
  public:
   explicit PyResultFile(flowseries::ResultFile file) : file_(std::move(file)) {}
 
   py::object series(const std::string& kind, const std::vector<std::int32_t>& points,
-                    std::int64_t max_steps, bool as_frame) {
+                    std::int64_t max_steps, bool as_frame, const py::object& steps) {
     const flowseries::Quantity q = quantity_of(kind);
+    const StepSlice range = step_slice(steps, max_steps, true);
     flowseries::Series s;
     {
       py::gil_scoped_release unlocked;
-      s = file_.series(q, points, max_steps);
+      s = file_.series(q, points, range.first, range.last, range.stride);
     }
     py::array_t<double> values = matrix(s);
     if (!as_frame) return values;
     py::object table = frame(values, vector_of(s.times), py::cast(s.points));
     if (table.is_none()) throw py::value_error("frame=True needs pandas, which is not installed");
     return table;
+  }
+
+  // The statistics of one kind: a DataFrame indexed by point, or a dict of numpy arrays.
+  py::object stats(const std::string& kind, const py::object& points, const py::object& steps) {
+    const flowseries::Quantity q = quantity_of(kind);
+    const StepSlice range = step_slice(steps, -1, false);
+    const std::vector<std::int32_t> asked =
+        points.is_none() ? std::vector<std::int32_t>{} : points.cast<std::vector<std::int32_t>>();
+    flowseries::Statistics st;
+    {
+      py::gil_scoped_release unlocked;
+      st = file_.statistics(q, asked, range.first, range.last);
+    }
+    if (st.status != "complete")
+      py::module_::import("warnings")
+          .attr("warn")(file_.path() +
+                            ": the file is cut; the figures are those of the complete "
+                            "steps before the cut",
+                        py::arg("stacklevel") = 2);
+    py::dict columns;
+    const auto counts = [](const std::vector<std::int64_t>& v) {
+      py::array_t<std::int64_t> out(static_cast<py::ssize_t>(v.size()));
+      if (!v.empty()) std::memcpy(out.mutable_data(), v.data(), v.size() * sizeof(std::int64_t));
+      return out;
+    };
+    columns["steps"] = counts(st.steps);
+    columns["nan"] = counts(st.nan);
+    columns["min"] = vector_of(st.min);
+    columns["time_of_min"] = vector_of(st.time_of_min);
+    columns["max"] = vector_of(st.max);
+    columns["time_of_max"] = vector_of(st.time_of_max);
+    columns["mean"] = vector_of(st.mean);
+    py::array_t<std::int32_t> index(static_cast<py::ssize_t>(st.points.size()));
+    if (!st.points.empty())
+      std::memcpy(index.mutable_data(), st.points.data(), st.points.size() * sizeof(std::int32_t));
+    try {
+      py::object pandas = py::module_::import("pandas");
+      return pandas.attr("DataFrame")(
+          columns, py::arg("index") = pandas.attr("Index")(index, py::arg("name") = "point"));
+    } catch (const py::error_already_set&) {
+      columns["point"] = index;
+      return columns;
+    }
+  }
+
+  py::dict info() {
+    flowseries::Info i;
+    {
+      py::gil_scoped_release unlocked;
+      i = file_.info();
+    }
+    py::dict out;
+    out["title"] = py::bytes(i.title);
+    out["nodes"] = i.nodes;
+    out["links"] = i.links;
+    out["steps"] = i.steps;
+    out["complete"] = i.complete;
+    out["cut"] = i.complete ? py::object(py::none()) : py::object(py::str(i.cut));
+    out["first_time"] = i.first_time;
+    out["last_time"] = i.last_time;
+    out["min_time_step"] = i.min_time_step;
+    out["max_time_step"] = i.max_time_step;
+    out["times_not_increasing"] = i.times_not_increasing;
+    return out;
   }
 
   py::array_t<double> times() {
@@ -178,13 +278,26 @@ PYBIND11_MODULE(flowseries, m) {
           "The link table: arrays k1 to k5, one entry per link.")
       .def_property_readonly("times", &PyResultFile::times,
                              "The times of every step (one pass over the file, then kept).")
+      .def("stats", &PyResultFile::stats, py::arg("kind"), py::arg("points") = py::none(),
+           py::arg("steps") = py::none(),
+           "The statistics of kind 'H', 'P', 'Q' (nodes) or 'va', 'vb' (links) at the listed\n"
+           "points (None: every node or link) over the steps of a slice (None: all), in one\n"
+           "pass: a pandas DataFrame indexed by point with the columns steps, nan, min,\n"
+           "time_of_min, max, time_of_max, mean (NaN where every value is NaN); without pandas a\n"
+           "dict of numpy arrays with 'point'. A cut file gives the figures of its complete\n"
+           "steps, with a warning.")
+      .def("info", &PyResultFile::info,
+           "What the file holds: title, nodes, links, steps, complete, cut, first_time,\n"
+           "last_time, min_time_step, max_time_step, times_not_increasing.")
       .def("series", &PyResultFile::series, py::arg("kind"), py::arg("points"),
-           py::arg("max_steps") = -1, py::arg("frame") = false,
+           py::arg("max_steps") = -1, py::arg("frame") = false, py::arg("steps") = py::none(),
            "The series of the listed points at every step (or the first max_steps): kind 'H'\n"
            "(base + p), 'P', 'Q' for node numbers, 'va', 'vb' for link numbers. A numpy array\n"
            "of steps x points, or with frame=True a pandas DataFrame indexed by time with a\n"
            "column per point. One pass over the file, reading only the values asked for; a\n"
-           "point of 0 or less or above N or M gives zeros, as in the program's files.");
+           "point of 0 or less or above N or M gives zeros, as in the program's files.\n"
+           "steps=slice(a, b, k) takes steps a, a + k, ... before b (0-based) and reads only\n"
+           "their values.");
 
   m.def(
       "open",

@@ -192,3 +192,50 @@ def test_the_library_reads_the_file_it_opened(tmp_path):
     os.replace(tmp_path / 'OTHER.BIN', tmp_path / 'RESULT.BIN')
     after = result.series('H', [120])
     assert after.shape == (3, 1) and numpy.array_equal(before, after) and after[0, 0] != 0
+
+
+def test_stats_info_and_step_slices_against_numpy(tmp_path):
+    """stats() against numpy over every node and link, info(), series() of a slice, and a cut
+    file's figures of its complete steps."""
+    nodes, links, steps = 30, 12, 9
+    data = bytearray(generated(tmp_path, nodes, links, steps))
+    header = len(data) - steps * (3 * 8 + 12 + 20 * nodes + 16 * links)
+    block = 3 * 8 + 12 + 20 * nodes + 16 * links
+    # NaN, an infinity and a tie at the highest value of node 2's p.
+    for s, value in ((1, float('nan')), (3, float('inf')), (4, 1e9), (6, 1e9)):
+        struct.pack_into('<d', data, header + s * block + 20 + 4 + 20 * 1 + 4, value)
+    (tmp_path / 'RESULT.BIN').write_bytes(bytes(data))
+    result = flowseries.open(str(tmp_path / 'RESULT.BIN'))
+    times = result.times
+    for kind, count in (('H', nodes), ('P', nodes), ('Q', nodes), ('va', links), ('vb', links)):
+        values = result.series(kind, list(range(1, count + 1)))
+        stats = result.stats(kind)
+        assert list(stats.index) == list(range(1, count + 1))
+        finite = numpy.where(numpy.isnan(values), numpy.inf, values)
+        assert numpy.array_equal(stats['min'].to_numpy(), finite.min(axis=0))
+        assert numpy.array_equal(stats['time_of_min'].to_numpy(), times[finite.argmin(axis=0)])
+        top = numpy.where(numpy.isnan(values), -numpy.inf, values)
+        assert numpy.array_equal(stats['time_of_max'].to_numpy(), times[top.argmax(axis=0)])
+        assert list(stats['nan']) == list(numpy.isnan(values).sum(axis=0))
+        import math
+        means = [math.fsum(c[~numpy.isnan(c)]) / (~numpy.isnan(c)).sum() if not numpy.isinf(c).any()
+                 else numpy.inf for c in values.T]
+        assert numpy.array_equal(stats['mean'].to_numpy(), numpy.array(means))
+    assert result.stats('P', [2])['time_of_max'][2] == times[3]  # the infinity
+    part = result.stats('Q', [1, 5], steps=slice(2, 5))
+    assert list(part['steps']) == [3, 3]
+    assert part['max'][5] == result.series('Q', [5])[2:5, 0].max()
+    assert numpy.array_equal(result.series('va', [3], steps=slice(1, None, 3)),
+                             result.series('va', [3])[1::3])
+    info = result.info()
+    assert (info['nodes'], info['links'], info['steps'], info['complete']) == (nodes, links, steps, True)
+    assert (info['first_time'], info['last_time']) == (times[0], times[-1])
+    with pytest.raises(flowseries.Error) as raised:
+        result.series('H', [60000])
+    assert raised.value.number == 102
+    (tmp_path / 'CUT.BIN').write_bytes(bytes(data[:len(data) - 50]))
+    cut = flowseries.open(str(tmp_path / 'CUT.BIN'))
+    with pytest.warns(UserWarning, match='cut'):
+        figures = cut.stats('H', [1])
+    assert list(figures['steps']) == [steps - 1]
+    assert cut.info()['complete'] is False and cut.info()['steps'] == steps - 1
