@@ -947,6 +947,19 @@ class EndToEnd(unittest.TestCase):
                 r = subprocess.run(LAUNCHER + [POINTS, 'check', 'pl.txt', '--result', 'headcut.bin'], cwd=d,
                                    capture_output=True)
                 self.assertIn(b'cut inside the step head after step 3', r.stdout)
+            if PLOT:
+                # The envelope charts of a statistics file: one per kind, against the point number.
+                r = subprocess.run(LAUNCHER + [STATS, '-o', 'stats.csv', 'odd.bin', 'pieces.bin'], cwd=d,
+                                   capture_output=True)
+                r = subprocess.run(LAUNCHER + [PLOT, 'stats.csv'], cwd=d, capture_output=True)
+                self.assertEqual((r.returncode, r.stdout.split()),
+                                 (0, [b'stats_H.svg', b'stats_P.svg', b'stats_Q.svg', b'stats_va.svg', b'stats_vb.svg']),
+                                 r.stderr)
+                with open(os.path.join(d, 'stats_va.svg'), 'rb') as f:
+                    svg = f.read()
+                self.assertIn(b'>link</text>', svg)
+                self.assertIn(b'pieces.bin highest', svg)
+                self.assertNotIn(b'nan', svg.lower())
             for args in (['--kind', 'X', 'odd.bin'], ['--steps', '3:2', 'odd.bin'], ['--nodes', '0-2', 'odd.bin'], []):
                 self.assertEqual(subprocess.run(LAUNCHER + [STATS] + args, cwd=d, capture_output=True).returncode, 2, args)
         finally:

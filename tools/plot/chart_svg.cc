@@ -119,7 +119,7 @@ std::string render_svg(const Chart& chart, std::string_view title, std::string_v
          coordinate(plot_w) + "\" height=\"" + coordinate(plot_h) +
          "\" fill=\"none\" stroke=\"black\"/>\n";
   svg += "<text x=\"" + coordinate(kLeft + plot_w / 2) + "\" y=\"" + coordinate(kHeight - 16) +
-         "\" text-anchor=\"middle\">time</text>\n";
+         "\" text-anchor=\"middle\">" + escape(chart.x_label) + "</text>\n";
   if (!quantity.empty())
     svg += "<text transform=\"translate(16 " + coordinate(kTop + plot_h / 2) +
            ") rotate(-90)\" text-anchor=\"middle\">" + escape(quantity) + "</text>\n";

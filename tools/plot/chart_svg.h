@@ -20,6 +20,7 @@ struct Chart {
   std::vector<Polyline> lines;  // one per label
   double t0 = 0, t1 = 1;        // the range of the steps' times
   bool any_step = false;
+  std::string x_label = "time";  // what the horizontal axis holds
 };
 
 // The time axis over [t0, t1]: round ticks, and the range they stretch it to.

@@ -1,12 +1,14 @@
 // flowseries-plot: draws flowseries' series files as SVG line charts or interactive pages.
 //
 //   flowseries-plot [--html] [--points LIST] [--from T1] [--to T2] SERIES.CSV... [OUTPUT]
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "plot/chart_svg.h"
+#include "plot/envelope.h"
 #include "plot/page_html.h"
 #include "plot/reduce.h"
 #include "plot/series_csv.h"
@@ -30,6 +33,10 @@ constexpr const char* kUsage =
     "off, values under the mouse, the view saved as PNG; it needs no network). An output goes\n"
     "beside its input with .svg or .html, or to OUTPUT when one file is drawn and OUTPUT ends\n"
     "in .svg or .html; each output's name is printed.\n"
+    "\n"
+    "A statistics file of flowseries-stats is drawn as envelopes: per kind (H, P, Q, va, vb)\n"
+    "one output, NAME_KIND.svg or .html, with the lowest, highest and mean value of each\n"
+    "result file against the node or link number.\n"
     "\n"
     "Long series are reduced before drawing: the chart keeps, per column of pixels, the first,\n"
     "lowest, highest and last point of each line, which draws the same picture; the page keeps\n"
@@ -249,6 +256,102 @@ bool draw_html(const std::string& input, const std::string& output, const Option
                                               quantity_of(base_name(input)), library));
 }
 
+// Whether the file is a statistics file of flowseries-stats (its first line says so).
+bool is_statistics_file(const std::string& input) {
+  std::ifstream in(input, std::ios::binary);
+  char first[128] = {};
+  in.getline(first, sizeof first);
+  std::string_view line(first);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line == plot::kStatisticsHeader;
+}
+
+// The envelope charts of a statistics file: one output per kind, with the lowest, highest and
+// mean value of each result file against the point number. Returns the outputs written, or
+// nullopt with a message.
+std::optional<std::vector<std::string>> draw_envelopes(const std::string& input,
+                                                       const std::optional<std::string>& named,
+                                                       const Options& o,
+                                                       const plot::ChartLibrary* library) {
+  std::ifstream in(input, std::ios::binary);
+  std::string header;
+  std::getline(in, header);
+  std::vector<plot::Envelope> envelopes;
+  std::string error;
+  if (!plot::read_envelopes(in, envelopes, &error)) {
+    std::cerr << input << ": not a statistics file: " << error << "\n";
+    return std::nullopt;
+  }
+  std::vector<std::string> kinds;
+  for (const plot::Envelope& e : envelopes)
+    if (std::find(kinds.begin(), kinds.end(), e.kind) == kinds.end()) kinds.push_back(e.kind);
+  if (kinds.empty()) {
+    std::cerr << input << ": holds no figures to draw\n";
+    return std::nullopt;
+  }
+  const std::size_t slash = input.find_last_of("/\\");
+  std::size_t dot = input.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = input.size();
+  std::vector<std::string> written;
+  for (const std::string& kind : kinds) {
+    std::vector<const plot::Envelope*> of_kind;
+    for (const plot::Envelope& e : envelopes)
+      if (e.kind == kind) of_kind.push_back(&e);
+    const bool several = of_kind.size() > 1;
+    const bool links = kind == "va" || kind == "vb";
+    std::vector<std::string> labels;
+    std::map<double, std::vector<double>> rows;
+    std::uint64_t steps = 0;
+    for (std::size_t f = 0; f < of_kind.size(); ++f) {
+      const plot::Envelope& e = *of_kind[f];
+      steps = std::max(steps, e.steps);
+      for (const char* what : {"lowest", "highest", "mean"})
+        labels.push_back(several ? e.file + " " + what : std::string(what));
+      for (std::size_t i = 0; i < e.points.size(); ++i) {
+        std::vector<double>& row = rows[e.points[i]];
+        row.resize(3 * of_kind.size(), std::numeric_limits<double>::quiet_NaN());
+        row[3 * f] = e.min[i];
+        row[3 * f + 1] = e.max[i];
+        row[3 * f + 2] = e.mean[i];
+      }
+    }
+    const std::string title = base_name(input) + ": " + kind +
+                              (links ? " of every link" : " of every node") +
+                              (several ? "" : " (" + of_kind.front()->file + ")");
+    const std::string quantity = quantity_of(kind == "va" || kind == "vb" ? "V" : kind);
+    const std::string x_label = links ? "link" : "node";
+    const double p0 = rows.begin()->first, p1 = rows.rbegin()->first;
+    std::string text;
+    if (o.html) {
+      plot::PageRows page(labels, rows.size(), std::numeric_limits<std::size_t>::max() / 8, p0,
+                          p1 > p0 ? p1 : p0 + 1);
+      for (const auto& [point, values] : rows) page.add(point, values);
+      plot::PageData data = page.finish();
+      data.steps = steps;
+      data.x_label = x_label;
+      text = plot::render_html(data, title, quantity, *library);
+    } else {
+      plot::Chart chart;
+      chart.labels = labels;
+      chart.x_label = x_label;
+      chart.t0 = p0;
+      chart.t1 = p1 > p0 ? p1 : p0 + 1;
+      chart.any_step = true;
+      const plot::TimeAxis axis = plot::time_axis(chart.t0, chart.t1);
+      plot::M4Reducer reducer(labels.size(), plot::kPlotColumns, axis.low, axis.high);
+      for (const auto& [point, values] : rows) reducer.add(point, values);
+      chart.lines = reducer.finish();
+      text = plot::render_svg(chart, title, quantity);
+    }
+    const std::string output = named && kinds.size() == 1 ? *named
+                                                          : input.substr(0, dot) + "_" + kind +
+                                                                (o.html ? ".html" : ".svg");
+    if (!write_file(output, text)) return std::nullopt;
+    written.push_back(output);
+  }
+  return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -313,6 +416,15 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   for (const std::string& input : files) {
+    if (is_statistics_file(input)) {
+      const auto outputs = draw_envelopes(input, named_output, o, library ? &*library : nullptr);
+      if (!outputs) {
+        status = 1;
+        continue;
+      }
+      for (const std::string& output : *outputs) std::cout << output << "\n";
+      continue;
+    }
     // Beside the input, its extension replaced.
     const std::size_t slash = input.find_last_of("/\\");
     std::size_t dot = input.rfind('.');

@@ -98,14 +98,14 @@ constexpr std::string_view kPageScript = R"JS(
   }
   var g = new Dygraph(chartDiv, page.rows.length ? page.rows : [[0].concat(page.labels.map(
       function () { return null; }))], {
-    labels: ['time'].concat(page.labels),
+    labels: [page.xlabel].concat(page.labels),
     colors: page.labels.map(function (_, i) { return colors[i % colors.length]; }),
-    xlabel: 'time', ylabel: page.quantity,
+    xlabel: page.xlabel, ylabel: page.quantity,
     showRangeSelector: true, rangeSelectorHeight: 36,
     legend: 'always', labelsDiv: document.getElementById('legend'),
     labelsSeparateLines: true, labelsKMB: false,
     strokeWidth: 1.2, highlightCircleSize: 3,
-    axes: {x: {valueFormatter: function (t) { return 'time ' + t; }}},
+    axes: {x: {valueFormatter: function (t) { return page.xlabel + ' ' + t; }}},
     // The range selector's small chart shows the first series alone (an average of several
     // unlike series says nothing).
     series: page.labels.length ? (function () { var s = {}; s[page.labels[0]] = {showInRangeSelector: true}; return s; })() : {},
@@ -330,12 +330,17 @@ std::string render_html(const PageData& data, std::string_view title, std::strin
            "peak is there but the times inside a bucket are not exact. Every step of a "
            "stretch: <code>flowseries-plot --html --from T1 --to T2 " +
            html_text(title) + "</code>.";
-  } else {
+  } else if (data.x_label == "time") {
     out += "Every one of the " + steps + ".";
+  } else {
+    out += "Every " + html_text(data.x_label) + " of the file, " + steps + " each.";
   }
   out +=
       " Drag to zoom, double-click or <i>Full range</i> to zoom out, shift-drag to pan; the "
-      "range selector below the chart moves the window. Time in the unit of the file.</p>\n"
+      "range selector below the chart moves the window.";
+  if (data.x_label == "time") out += " Time in the unit of the file.";
+  out +=
+      "</p>\n"
       "<div id=\"controls\"><button id=\"reset\">Full range</button>"
       "<button id=\"all\">All series on/off</button>"
       "<button id=\"png\">Save view as PNG</button></div>\n"
@@ -345,6 +350,8 @@ std::string render_html(const PageData& data, std::string_view title, std::strin
   append_string(out, title);
   out += ", quantity: ";
   append_string(out, quantity);
+  out += ", xlabel: ";
+  append_string(out, data.x_label);
   out += ", buckets: " + std::to_string(data.buckets) + ", labels: [";
   for (std::size_t i = 0; i < data.labels.size(); ++i) {
     if (i > 0) out += ',';

@@ -20,6 +20,7 @@ struct PageData {
   std::vector<std::vector<double>> rows;  // rows[r][series]; NaN where there is no value
   std::uint64_t steps = 0;                // the steps the rows stand for
   std::size_t buckets = 0;                // 0: every step, not reduced
+  std::string x_label = "time";           // what the horizontal axis holds
 };
 
 // Gathers the rows of a page: every step while there are at most 4 x `buckets` of them

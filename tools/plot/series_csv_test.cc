@@ -1,11 +1,13 @@
 // The plot companion reads back every shape of series file and picks round ticks.
 #include "plot/series_csv.h"
 #include "plot/chart_svg.h"
+#include "plot/envelope.h"
 #include "plot/reduce.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 
 namespace plot {
@@ -128,6 +130,36 @@ TEST(ParseSeries, NamesTheLineAndColumnWhereAFileStopsBeingWhole) {
     EXPECT_EQ(rows, c.rows_before) << c.name;
     EXPECT_NE(error.find(c.where), std::string::npos) << c.name << ": " << error;
     EXPECT_FALSE(parse_series(c.text, false, nullptr).has_value()) << c.name;
+  }
+}
+
+// A statistics file's figures by result file and kind, in order of the point number; lines of
+// files that failed are left out, empty figures are NaN, and text of another form is refused.
+TEST(ReadEnvelopes, GroupsByFileAndKindInOrderOfThePoint) {
+  std::istringstream text(
+      "a,b.bin,complete,H,3,5,0,1.5,0.0,2.5,60.0,2.0\n"
+      "a,b.bin,complete,H,1,5,5,,,,,\n"
+      "run2.bin,cut,H,1,4,0,-inf,30.0,inf,0.0,nan\r\n"
+      "gone.bin,failed 29,,,,,,,,,\n"
+      "a,b.bin,complete,va,2,5,0,1e-05,0.0,1e+16,0.0,7.0\n");
+  std::vector<Envelope> got;
+  std::string error;
+  ASSERT_TRUE(read_envelopes(text, got, &error)) << error;
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].file, "a,b.bin");
+  EXPECT_EQ(got[0].points, (std::vector<double>{1, 3}));
+  EXPECT_TRUE(std::isnan(got[0].min[0]));
+  EXPECT_EQ(got[0].max[1], 2.5);
+  EXPECT_EQ(got[1].file, "run2.bin");
+  EXPECT_EQ(got[1].min[0], -INFINITY);
+  EXPECT_EQ(got[2].kind, "va");
+  EXPECT_EQ(got[2].max[0], 1e16);
+  const std::string bads[] = {"x.bin,complete,H,one,5,0,1,0,2,0,1\n", "too,few\n",
+                              std::string(5000, '1') + "\n"};
+  for (const std::string& bad : bads) {
+    std::istringstream in(bad);
+    got.clear();
+    EXPECT_FALSE(read_envelopes(in, got, &error)) << bad.substr(0, 40);
   }
 }
 
