@@ -83,16 +83,20 @@ std::string render_svg(const Chart& chart, std::string_view title, std::string_v
   const double t0 = axis.low, t1 = axis.high;
   std::vector<double> yt = nice_ticks(v0, v1, 6);
   if (yt.size() >= 2) {  // the value axis runs from tick to tick
-    const double step = yt[1] - yt[0];
-    if (yt.front() > v0) yt.insert(yt.begin(), yt.front() - step);
-    if (yt.back() < v1) yt.push_back(yt.back() + step);
+    const double step = yt[1] / 2 - yt[0] / 2;
+    if (yt.front() > v0 && std::isfinite(yt.front() - 2 * step))
+      yt.insert(yt.begin(), yt.front() - 2 * step);
+    if (yt.back() < v1 && std::isfinite(yt.back() + 2 * step)) yt.push_back(yt.back() + 2 * step);
   }
   v0 = std::min(v0, yt.front());
   v1 = std::max(v1, yt.back());
   const double plot_w = kWidth - kLeft - kRight, plot_h = kHeight - kTop - kBottom;
-  auto x = [&](double t) { return kLeft + (t1 > t0 ? (t - t0) / (t1 - t0) : 0.5) * plot_w; };
+  // Fractions of the axes in halves: values at the extremes of the doubles stay finite.
+  auto x = [&](double t) {
+    return kLeft + (t1 > t0 ? (t / 2 - t0 / 2) / (t1 / 2 - t0 / 2) : 0.5) * plot_w;
+  };
   auto y = [&](double v) {
-    return kTop + plot_h - (v1 > v0 ? (v - v0) / (v1 - v0) : 0.5) * plot_h;
+    return kTop + plot_h - (v1 > v0 ? (v / 2 - v0 / 2) / (v1 / 2 - v0 / 2) : 0.5) * plot_h;
   };
 
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";

@@ -23,7 +23,9 @@ void M4Reducer::Run::add(std::uint64_t step, Point p) {
 
 std::int64_t M4Reducer::bucket_of(double t) const {
   if (!(t1_ > t0_) || !std::isfinite(t)) return 0;
-  const double at = (t - t0_) / (t1_ - t0_) * static_cast<double>(buckets_);
+  // In halves, so that the extremes of the doubles give no infinite span.
+  double at = (t / 2 - t0_ / 2) / (t1_ / 2 - t0_ / 2) * static_cast<double>(buckets_);
+  if (!(at >= 0)) at = 0;
   return static_cast<std::int64_t>(
       std::clamp(std::floor(at), 0.0, static_cast<double>(buckets_ - 1)));
 }

@@ -43,7 +43,8 @@ std::vector<double> nice_ticks(double low, double high, int count) {
     low -= pad;
     high += pad;
   }
-  const double raw = (high - low) / std::max(count, 1);
+  // In halves: the span of the extremes of the doubles is no double.
+  const double raw = (high / 2 - low / 2) / std::max(count, 1) * 2;
   const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
   double step = magnitude;
   for (const double m : {1.0, 2.0, 5.0, 10.0}) {

@@ -199,6 +199,30 @@ TEST(RenderSvg, NamesTheQuantityAndDashesLinesPastTenColours) {
   EXPECT_EQ(dashed, 2u);
 }
 
+// Values and times at the extremes of the doubles give finite coordinates and ticks: a NaN is a
+// gap, never a coordinate.
+TEST(RenderSvg, ExtremeValuesAndTimesGiveFiniteCoordinates) {
+  const double big = 1.79e308;
+  const struct {
+    std::vector<double> times, a, b;
+  } cases[] = {{{0.0, 60.0, 120.0}, {big, 1.0, 2.0}, {-big, NAN, 3.0}},
+               {{-big, 0.0, big}, {1.0, 2.0, 3.0}, {-1.0, 0.0, 1.0}},
+               {{0.0, 1.0}, {-big, -big}, {big, big}}};
+  for (const auto& c : cases) {
+    SeriesTable table;
+    table.times = c.times;
+    table.labels = {"node 1", "node 2"};
+    table.columns = {c.a, c.b};
+    const std::string svg = render_svg(table, "HTIME.CSV");
+    EXPECT_EQ(svg.find("nan"), std::string::npos) << svg;
+    EXPECT_EQ(svg.find("inf"), std::string::npos) << svg;
+    M4Reducer reducer(2, 10, -big, big);
+    reducer.add(-big, {1.0, 2.0});
+    reducer.add(big, {3.0, 4.0});
+    EXPECT_EQ(reducer.finish()[0].size(), 2u);
+  }
+}
+
 // Per bucket the reducer keeps the first, lowest, highest and last point of each line in the
 // order they came, each once, and every break of the line where it stands.
 TEST(M4Reducer, KeepsTheExtremesAndTheBreaksOfEachBucket) {
