@@ -21,86 +21,141 @@ inline void two_sum(double a, double b, double& sum, double& error) {
 
 }  // namespace
 
+StepBlock::StepBlock(std::size_t node_entries, std::size_t link_entries)
+    : nodes(node_entries), links(link_entries) {
+  p.resize(kSteps * nodes);
+  q.resize(kSteps * nodes);
+  va.resize(kSteps * links);
+  vb.resize(kSteps * links);
+}
+
+void StepBlock::take(const inputs::StepBuffers& decoded, std::int32_t s) {
+  const auto j = static_cast<std::size_t>(count);
+  step[j] = s;
+  time[j] = decoded.time;
+  std::copy_n(decoded.p.begin(), nodes, p.begin() + static_cast<std::ptrdiff_t>(j * nodes));
+  std::copy_n(decoded.q.begin(), nodes, q.begin() + static_cast<std::ptrdiff_t>(j * nodes));
+  std::copy_n(decoded.va.begin(), links, va.begin() + static_cast<std::ptrdiff_t>(j * links));
+  std::copy_n(decoded.vb.begin(), links, vb.begin() + static_cast<std::ptrdiff_t>(j * links));
+  ++count;
+}
+
 StatisticsPass::StatisticsPass(Quantity quantity, std::vector<std::int32_t> points)
-    : quantity_(quantity), points_(std::move(points)) {
+    : quantity_(quantity), points_(std::move(points)), figures_(points_.size()) {
+  dense_ = true;
+  for (std::size_t k = 0; k < points_.size() && dense_; ++k)
+    dense_ = points_[k] == static_cast<std::int32_t>(k + 1);
+}
+
+void StatisticsPass::note_time(std::int32_t s, double time) {
+  const auto at = static_cast<std::size_t>(s);
+  if (at >= times_.size())
+    times_.resize(std::max(at + 1, 2 * times_.size()), std::numeric_limits<double>::quiet_NaN());
+  times_[at] = time;
+}
+
+template <bool kDense, bool kAddBase>
+void StatisticsPass::add_values(const StepBlock& block, const double* values, std::size_t entries,
+                                const double* base, std::int32_t top) {
+  // Points a chunk at a time, through every step of the block.
+  constexpr std::size_t kChunk = 512;
   const std::size_t n = points_.size();
-  nan_.assign(n, 0);
-  finite_.assign(n, 0);
-  pos_inf_.assign(n, 0);
-  neg_inf_.assign(n, 0);
-  min_.assign(n, std::numeric_limits<double>::quiet_NaN());
-  max_.assign(n, std::numeric_limits<double>::quiet_NaN());
-  time_min_.assign(n, 0);
-  time_max_.assign(n, 0);
-  step_min_.assign(n, -1);
-  step_max_.assign(n, -1);
-  sum_hi_.assign(n, 0);
-  sum_mid_.assign(n, 0);
-  sum_lo_.assign(n, 0);
+  for (std::size_t c0 = 0; c0 < n; c0 += kChunk) {
+    const std::size_t c1 = std::min(n, c0 + kChunk);
+    for (int j = 0; j < block.count; ++j) {
+      const std::int32_t s = block.step[j];
+      const double* row = values + static_cast<std::size_t>(j) * entries;
+      for (std::size_t k = c0; k < c1; ++k) {
+        double x = 0;
+        if constexpr (kDense) {
+          x = kAddBase ? row[k] + base[k] : row[k];
+        } else {
+          const std::int32_t v = points_[k];
+          if (v > 0 && v <= top) {
+            const auto i = static_cast<std::size_t>(v - 1);
+            x = kAddBase ? row[i] + base[i] : row[i];
+          }
+        }
+        Figures& f = figures_[k];
+        if (std::isnan(x)) {
+          ++f.nan;
+          continue;
+        }
+        if (x < f.min || (x == f.min && s < f.step_min)) {
+          f.min = x;
+          f.step_min = s;
+        }
+        if (x > f.max || (x == f.max && s < f.step_max)) {
+          f.max = x;
+          f.step_max = s;
+        }
+        if (std::isinf(x)) [[unlikely]] {
+          ++(x > 0 ? f.pos_inf : f.neg_inf);
+          continue;
+        }
+        double error = 0, carry = 0;
+        two_sum(f.hi, x, f.hi, error);
+        two_sum(f.mid, error, f.mid, carry);
+        f.lo += carry;
+      }
+    }
+  }
+}
+
+void StatisticsPass::add(const StepBlock& block, const inputs::ResultHeader& header) {
+  steps_ += block.count;
+  for (int j = 0; j < block.count; ++j) note_time(block.step[j], block.time[j]);
+  const bool links = of_links(quantity_);
+  const std::int32_t top = links ? header.links() : header.nodes();
+  const std::size_t entries = links ? block.links : block.nodes;
+  const double* values = quantity_ == Quantity::kQ    ? block.q.data()
+                         : quantity_ == Quantity::kVa ? block.va.data()
+                         : quantity_ == Quantity::kVb ? block.vb.data()
+                                                      : block.p.data();
+  const double* base = header.node_base.data();
+  // A dense list reads the block's entries in place; it never reaches past N or M.
+  const bool dense = dense_ && points_.size() <= entries;
+  const std::int32_t kept =
+      static_cast<std::int32_t>(std::min<std::size_t>(static_cast<std::size_t>(top), entries));
+  if (quantity_ == Quantity::kH) {
+    dense ? add_values<true, true>(block, values, entries, base, kept)
+          : add_values<false, true>(block, values, entries, base, kept);
+  } else {
+    dense ? add_values<true, false>(block, values, entries, base, kept)
+          : add_values<false, false>(block, values, entries, base, kept);
+  }
 }
 
 void StatisticsPass::add(const inputs::StepBuffers& step, const inputs::ResultHeader& header,
                          std::int32_t s) {
-  ++steps_;
-  const std::int32_t top = of_links(quantity_) ? header.links() : header.nodes();
-  const double time = step.time;
-  for (std::size_t k = 0; k < points_.size(); ++k) {
-    const std::int32_t v = points_[k];
-    const double x = v > 0 && v <= top
-                         ? column_value(quantity_, step, header, static_cast<std::size_t>(v - 1))
-                         : 0.0;
-    if (std::isnan(x)) {
-      ++nan_[k];
-      continue;
-    }
-    if (step_min_[k] < 0 || x < min_[k] || (x == min_[k] && s < step_min_[k])) {
-      min_[k] = x;
-      step_min_[k] = s;
-      time_min_[k] = time;
-    }
-    if (step_max_[k] < 0 || x > max_[k] || (x == max_[k] && s < step_max_[k])) {
-      max_[k] = x;
-      step_max_[k] = s;
-      time_max_[k] = time;
-    }
-    if (std::isinf(x)) {
-      ++(x > 0 ? pos_inf_ : neg_inf_)[k];
-      continue;
-    }
-    ++finite_[k];
-    double error = 0, carry = 0;
-    two_sum(sum_hi_[k], x, sum_hi_[k], error);
-    two_sum(sum_mid_[k], error, sum_mid_[k], carry);
-    sum_lo_[k] += carry;
-  }
+  StepBlock block(step.p.size(), step.va.size());
+  block.take(step, s);
+  add(block, header);
 }
 
 void StatisticsPass::merge(const StatisticsPass& other) {
   steps_ += other.steps_;
+  for (std::size_t s = 0; s < other.times_.size(); ++s)
+    if (!std::isnan(other.times_[s])) note_time(static_cast<std::int32_t>(s), other.times_[s]);
   for (std::size_t k = 0; k < points_.size(); ++k) {
-    nan_[k] += other.nan_[k];
-    finite_[k] += other.finite_[k];
-    pos_inf_[k] += other.pos_inf_[k];
-    neg_inf_[k] += other.neg_inf_[k];
-    const std::int32_t so = other.step_min_[k];
-    if (so >= 0 && (step_min_[k] < 0 || other.min_[k] < min_[k] ||
-                    (other.min_[k] == min_[k] && so < step_min_[k]))) {
-      min_[k] = other.min_[k];
-      step_min_[k] = so;
-      time_min_[k] = other.time_min_[k];
+    Figures& f = figures_[k];
+    const Figures& o = other.figures_[k];
+    f.nan += o.nan;
+    f.pos_inf += o.pos_inf;
+    f.neg_inf += o.neg_inf;
+    if (o.step_min != kNoStep && (o.min < f.min || (o.min == f.min && o.step_min < f.step_min))) {
+      f.min = o.min;
+      f.step_min = o.step_min;
     }
-    const std::int32_t sx = other.step_max_[k];
-    if (sx >= 0 && (step_max_[k] < 0 || other.max_[k] > max_[k] ||
-                    (other.max_[k] == max_[k] && sx < step_max_[k]))) {
-      max_[k] = other.max_[k];
-      step_max_[k] = sx;
-      time_max_[k] = other.time_max_[k];
+    if (o.step_max != kNoStep && (o.max > f.max || (o.max == f.max && o.step_max < f.step_max))) {
+      f.max = o.max;
+      f.step_max = o.step_max;
     }
-    for (const double part : {other.sum_hi_[k], other.sum_mid_[k], other.sum_lo_[k]}) {
+    for (const double part : {o.hi, o.mid, o.lo}) {
       double error = 0, carry = 0;
-      two_sum(sum_hi_[k], part, sum_hi_[k], error);
-      two_sum(sum_mid_[k], error, sum_mid_[k], carry);
-      sum_lo_[k] += carry;
+      two_sum(f.hi, part, f.hi, error);
+      two_sum(f.mid, error, f.mid, carry);
+      f.lo += carry;
     }
   }
 }
@@ -108,28 +163,29 @@ void StatisticsPass::merge(const StatisticsPass& other) {
 std::vector<PointStatistics> StatisticsPass::figures() const {
   std::vector<PointStatistics> out(points_.size());
   for (std::size_t k = 0; k < points_.size(); ++k) {
-    PointStatistics& f = out[k];
-    f.steps = steps_;
-    f.nan = nan_[k];
-    f.any = step_min_[k] >= 0;
-    if (!f.any) continue;
-    f.min = min_[k];
-    f.max = max_[k];
-    f.time_of_min = time_min_[k];
-    f.time_of_max = time_max_[k];
-    const std::int64_t count = finite_[k] + pos_inf_[k] + neg_inf_[k];
-    if (pos_inf_[k] > 0 && neg_inf_[k] > 0) {
-      f.mean = std::numeric_limits<double>::quiet_NaN();
-    } else if (pos_inf_[k] > 0 || neg_inf_[k] > 0) {
-      f.mean = pos_inf_[k] > 0 ? HUGE_VAL : -HUGE_VAL;
+    const Figures& f = figures_[k];
+    PointStatistics& o = out[k];
+    o.steps = steps_;
+    o.nan = f.nan;
+    o.any = f.step_min != kNoStep;
+    if (!o.any) continue;
+    o.min = f.min;
+    o.max = f.max;
+    o.time_of_min = times_[static_cast<std::size_t>(f.step_min)];
+    o.time_of_max = times_[static_cast<std::size_t>(f.step_max)];
+    const std::int64_t count = steps_ - f.nan;
+    if (f.pos_inf > 0 && f.neg_inf > 0) {
+      o.mean = std::numeric_limits<double>::quiet_NaN();
+    } else if (f.pos_inf > 0 || f.neg_inf > 0) {
+      o.mean = f.pos_inf > 0 ? HUGE_VAL : -HUGE_VAL;
     } else {
       // The three parts, added smallest first, round as their exact sum does.
       double low = 0, error = 0;
-      two_sum(sum_mid_[k], sum_lo_[k], low, error);
+      two_sum(f.mid, f.lo, low, error);
       double total = 0, rest = 0;
-      two_sum(sum_hi_[k], low, total, rest);
+      two_sum(f.hi, low, total, rest);
       total += rest + error;
-      f.mean = total / static_cast<double>(count);
+      o.mean = total / static_cast<double>(count);
     }
   }
   return out;
@@ -144,20 +200,44 @@ void gather_statistics(records::Channel& result, const inputs::ResultHeader& hea
                 pass.points().end());
   inputs::StepBuffers step;
   inputs::prepare_step_buffers(step, header, nodes, links);
+  // The entries a step's values need: up to the highest point asked for, within N or M.
+  const auto highest = [](const std::vector<std::int32_t>& points, std::int32_t top) {
+    std::int32_t most = 0;
+    for (const std::int32_t v : points)
+      if (v <= top) most = std::max(most, v);
+    return static_cast<std::size_t>(most);
+  };
+  const std::size_t node_entries = highest(nodes, header.nodes());
+  const std::size_t link_entries = highest(links, header.links());
   // The tail decoder's steps are gathered apart and taken in only where they stand.
   std::vector<StatisticsPass> tail_passes;
   for (const StatisticsPass& pass : passes)
     tail_passes.emplace_back(pass.quantity(), pass.points());
+  StepBlock loop_block(node_entries, link_entries), tail_block(node_entries, link_entries);
+  const auto flush = [&header](StepBlock& block, std::vector<StatisticsPass>& into) {
+    for (StatisticsPass& pass : into) pass.add(block, header);
+    block.count = 0;
+  };
   WalkOptions options;
   options.range = range;
-  end = walk_steps(
-      result, header, step, options,
-      [&](const inputs::StepBuffers& decoded, std::int32_t s) {
-        for (StatisticsPass& pass : passes) pass.add(decoded, header, s);
-      },
-      [&](const inputs::StepBuffers& decoded, std::int32_t s) {
-        for (StatisticsPass& pass : tail_passes) pass.add(decoded, header, s);
-      });
+  try {
+    end = walk_steps(
+        result, header, step, options,
+        [&](const inputs::StepBuffers& decoded, std::int32_t s) {
+          loop_block.take(decoded, s);
+          if (loop_block.full()) flush(loop_block, passes);
+        },
+        [&](const inputs::StepBuffers& decoded, std::int32_t s) {
+          tail_block.take(decoded, s);
+          if (tail_block.full()) flush(tail_block, tail_passes);
+        });
+  } catch (...) {
+    // The complete steps before a cut count; the tail decoder's never stand then.
+    flush(loop_block, passes);
+    throw;
+  }
+  flush(loop_block, passes);
+  flush(tail_block, tail_passes);
   if (end.tail_taken)
     for (std::size_t i = 0; i < passes.size(); ++i) passes[i].merge(tail_passes[i]);
 }

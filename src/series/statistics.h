@@ -3,6 +3,7 @@
 // step that holds it, and the mean of the values that are not NaN.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,23 @@ struct PointStatistics {
   double min = 0, time_of_min = 0, max = 0, time_of_max = 0, mean = 0;
 };
 
+// Decoded steps gathered for the passes: a few at a time, so that each point's figures are taken
+// through all of them while they stay in the cache (the figures of every node and link are
+// megabytes; a step's values go through them once per block rather than once per step).
+struct StepBlock {
+  static constexpr int kSteps = 8;
+  int count = 0;
+  std::int32_t step[kSteps] = {};
+  double time[kSteps] = {};
+  std::size_t nodes = 0, links = 0;  // entries kept per step
+  std::vector<double> p, q, va, vb;  // step-major: p[j * nodes + i]
+
+  StepBlock(std::size_t node_entries, std::size_t link_entries);
+  bool full() const { return count == kSteps; }
+  // Copies the first entries of a decoded step.
+  void take(const inputs::StepBuffers& decoded, std::int32_t s);
+};
+
 // The figures of one quantity's points as steps arrive, in any order (the tail decoder hands the
 // last steps of a long file from its own thread): ties at an extreme go to the earlier step.
 class StatisticsPass {
@@ -30,6 +48,7 @@ class StatisticsPass {
   StatisticsPass(Quantity quantity, std::vector<std::int32_t> points);
 
   void add(const inputs::StepBuffers& step, const inputs::ResultHeader& header, std::int32_t s);
+  void add(const StepBlock& block, const inputs::ResultHeader& header);
   // Takes in what another pass over other steps of the same points gathered.
   void merge(const StatisticsPass& other);
   std::vector<PointStatistics> figures() const;
@@ -38,16 +57,29 @@ class StatisticsPass {
   const std::vector<std::int32_t>& points() const { return points_; }
 
  private:
+  // One point's figures. The sum is kept in three parts (each addition's rounding error goes on
+  // to the next), so that the mean is the correctly rounded one in all but the most cancelling
+  // sums; infinities are counted apart. Steps, not times, mark the extremes (ties go to the
+  // earlier step); times_ holds each step's time.
+  struct Figures {
+    double min = HUGE_VAL, max = -HUGE_VAL;
+    double hi = 0, mid = 0, lo = 0;
+    std::int32_t step_min = kNoStep, step_max = kNoStep;
+    std::int32_t nan = 0, pos_inf = 0, neg_inf = 0;
+  };
+  static constexpr std::int32_t kNoStep = 0x7fffffff;
+
+  template <bool kDense, bool kAddBase>
+  void add_values(const StepBlock& block, const double* values, std::size_t entries,
+                  const double* base, std::int32_t top);
+  void note_time(std::int32_t s, double time);
+
   Quantity quantity_;
   std::vector<std::int32_t> points_;
+  bool dense_ = false;  // points_ are 1, 2, ... n
   std::int64_t steps_ = 0;
-  // One entry per point. The sum is kept in three parts (each addition's rounding error goes on
-  // to the next), so that the mean is the correctly rounded one in all but the most cancelling
-  // sums; infinities are counted apart.
-  std::vector<std::int64_t> nan_, finite_, pos_inf_, neg_inf_;
-  std::vector<double> min_, max_, time_min_, time_max_;
-  std::vector<std::int32_t> step_min_, step_max_;
-  std::vector<double> sum_hi_, sum_mid_, sum_lo_;
+  std::vector<Figures> figures_;
+  std::vector<double> times_;  // by step, for the steps seen
 };
 
 // One walk over `result` (positioned after its header) that gathers every pass, reading only the
