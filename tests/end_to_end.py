@@ -1816,6 +1816,38 @@ class EndToEnd(unittest.TestCase):
                 self.whole_run(net, lists, pl=made.stdout)
         bad = subprocess.run(LAUNCHER + [POINTS, 'make', '--h', '1,2,3', '--limits', '10,2,1,1,1'], capture_output=True)
         self.assertEqual((bad.returncode, bad.stdout), (2, b''))
+        # The step limit follows the result file, or is said; misplaced digits and points beyond
+        # the tables are named; --strict turns warnings into a failing exit.
+        long_net = Network(20, 3, 150)
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        try:
+            with open(os.path.join(d, 'r.bin'), 'wb') as f:
+                f.write(long_net.data())
+            files = {'misplaced.lst': b'  200\n    3\n      5      17   120\n    0\n    0\n    0\n',
+                     'beyond.lst': b'  100\n    1\n  60000\n    0\n    0\n    0\n',
+                     'clean.lst': point_list((150, None, None, None, None), ([5, 17], [], [], []))}
+            for name, data in files.items():
+                with open(os.path.join(d, name), 'wb') as f:
+                    f.write(data)
+            cases = [  # (arguments, exit status, what standard output starts with, in stdout, in stderr)
+                (['make', '--h', '5,17'], 0, b'  100', b'', b'the step limit written is 100 (the default)'),
+                (['make', '--result', 'r.bin', '--h', '5,17'], 0, b'  150', b'', b''),
+                (['make', '--result', 'r.bin', '--steps', '7', '--h', '5'], 0, b'    7', b'', b''),
+                (['make', '--result', 'r.bin', '--h', '5,21'], 2, b'', b'', b'H point 21 is above the result file'),
+                (['check', 'misplaced.lst'], 0, b'', b'warning: line 3', b''),
+                (['check', 'misplaced.lst', '--strict'], 1, b'', b'warning: line 3', b'warnings (--strict)'),
+                (['check', 'clean.lst', '--result', 'r.bin', '--strict'], 0, b'', b'accepted', b''),
+                (['check', 'beyond.lst'], 102, b'', b'line 3: H point 1 (columns 1-7) is 60000', b'severe (102)'),
+            ]
+            for args, status, start, out, err in cases:
+                with self.subTest(args=args):
+                    r = subprocess.run(LAUNCHER + [POINTS] + args, cwd=d, capture_output=True)
+                    self.assertEqual(r.returncode, status, r.stderr)
+                    self.assertTrue(r.stdout.startswith(start), r.stdout[:80])
+                    self.assertIn(out, r.stdout)
+                    self.assertIn(err, r.stderr)
+        finally:
+            subprocess.run(['rm', '-rf', d])
 
 
 def main():

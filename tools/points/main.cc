@@ -17,9 +17,9 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: flowseries-points check FILE [--result RESULT]\n"
-    "       flowseries-points make [--steps S] [--h LIST] [--p LIST] [--q LIST] [--v LIST]\n"
-    "                              [--limits S,H,P,Q,V] [--crlf]\n"
+    "usage: flowseries-points check FILE [--result RESULT] [--strict]\n"
+    "       flowseries-points make [--result RESULT | --steps S] [--h LIST] [--p LIST]\n"
+    "                              [--q LIST] [--v LIST] [--limits S,H,P,Q,V] [--crlf]\n"
     "\n"
     "check  reads FILE exactly as flowseries reads a point-list file and prints what it takes\n"
     "       from it: the five limits after defaults, each count and list with its line numbers,\n"
@@ -28,10 +28,13 @@ constexpr const char* kUsage =
     "       point number of 0 or less). With --result, point numbers above the result file's\n"
     "       N nodes or M links are pointed out too (they read 0.0).\n"
     "       Exit status 0 when flowseries accepts the file; otherwise the failure number it\n"
-    "       would end with, its report line on standard error.\n"
+    "       would end with, its report line on standard error. With --strict (for batch use)\n"
+    "       an accepted file with warnings exits with 1.\n"
     "make   writes a point-list file to standard output: the lists (comma-separated point\n"
     "       numbers) 10 a line in 7 columns, limits raised to fit them unless --limits gives\n"
-    "       them, the step limit from --steps (default 100); LF line ends, or CR LF with --crlf.\n"
+    "       them, the step limit from --steps, or with --result the result file's complete\n"
+    "       steps (points it does not hold are refused); without either the default 100, said\n"
+    "       on standard error. LF line ends, or CR LF with --crlf.\n"
     "\n"
     "  -h, --help      this text\n"
     "  -V, --version   the program's version\n"
@@ -66,8 +69,11 @@ bool parse_list(std::string_view text, std::vector<std::int32_t>& list) {
 int check(const std::vector<std::string>& args) {
   std::string file;
   std::optional<std::string> result;
+  bool strict = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--result") {
+    if (args[i] == "--strict") {
+      strict = true;
+    } else if (args[i] == "--result") {
       if (i + 1 >= args.size()) return wrong_usage("--result needs a result file");
       result = args[++i];
     } else if (args[i].rfind("--result=", 0) == 0) {
@@ -84,6 +90,11 @@ int check(const std::vector<std::string>& args) {
   const points::CheckResult r = points::check_point_list(file, result);
   std::cout << r.output << std::flush;
   if (r.status != 0) std::cerr << r.report << "\n";
+  if (r.status == 0 && strict && r.warnings > 0) {
+    std::cerr << "flowseries-points: " << r.warnings << " warning" << (r.warnings == 1 ? "" : "s")
+              << " (--strict)\n";
+    return 1;
+  }
   return r.status;
 }
 
@@ -115,7 +126,9 @@ int make(const std::vector<std::string>& args) {
         known = true;
       }
     if (known) continue;
-    if (name == "--steps") {
+    if (name == "--result") {
+      options.result = value;
+    } else if (name == "--steps") {
       std::int32_t steps = 0;
       if (!parse_number(value, steps)) return wrong_usage("--steps takes a number");
       options.steps = steps;
@@ -128,12 +141,13 @@ int make(const std::vector<std::string>& args) {
       return wrong_usage("unknown option '" + name + "' for make");
     }
   }
-  std::string error;
-  const auto text = points::make_point_list(options, &error);
+  std::string error, note;
+  const auto text = points::make_point_list(options, &error, &note);
   if (!text) {
     std::cerr << "flowseries-points: " << error << "\n";
     return 2;
   }
+  if (!note.empty()) std::cerr << "flowseries-points: " << note << "\n";
   std::cout << *text << std::flush;
   return std::cout ? 0 : 1;
 }

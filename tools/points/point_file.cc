@@ -13,9 +13,9 @@
 #include "inputs/result_file.h"
 #include "records/channel.h"
 #include "records/failure.h"
-#include "series/step_walk.h"
 #include "records/number_text.h"
 #include "records/text_lines.h"
+#include "series/step_walk.h"
 
 namespace points {
 namespace {
@@ -279,7 +279,8 @@ CheckResult check_point_list(const std::string& path,
     for (int s = 0; s < 4; ++s) {
       const std::size_t count_line = lines.size() + 1;
       const std::int32_t limit = list_limits[s];
-      std::unique_ptr<std::int32_t[]> storage(new std::int32_t[static_cast<std::size_t>(limit)]);
+      std::unique_ptr<std::int32_t[]> storage =
+          std::make_unique<std::int32_t[]>(static_cast<std::size_t>(limit));
       std::span<std::int32_t> list(storage.get(), static_cast<std::size_t>(limit));
       const std::int32_t capacity = s < 3 ? node_capacity : link_capacity;
       std::int32_t count = 0;
@@ -296,6 +297,17 @@ CheckResult check_point_list(const std::string& path,
           check.warn(count_line, std::string(kSeries[s]) + " count is above its limit of " +
                                      std::to_string(limit) + " (limits line, field " +
                                      std::to_string(s + 2) + ")");
+        if (failure.number() == records::kPointOutsideTables) {
+          for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i] > capacity) {
+              check.warn(count_line + 1 + i / 10,
+                         std::string(kSeries[s]) + " point " + std::to_string(i + 1) + " (" +
+                             columns(7 * (i % 10), 7 * (i % 10) + 7) + ") is " +
+                             std::to_string(list[i]) + ", above the tables' " +
+                             std::to_string(capacity) + " entries: flowseries ends with 102");
+              break;
+            }
+        }
         throw;
       }
       check.look_at_line(lines[reported_lines], reported_lines + 1, 5, 1);
@@ -358,11 +370,37 @@ CheckResult check_point_list(const std::string& path,
   return result;
 }
 
-std::optional<std::string> make_point_list(const MakeOptions& options, std::string* error) {
+std::optional<std::string> make_point_list(const MakeOptions& options, std::string* error,
+                                           std::string* note) {
   auto fail = [&](const std::string& what) -> std::optional<std::string> {
     if (error) *error = what;
     return std::nullopt;
   };
+  std::optional<std::int64_t> result_steps;
+  if (options.result) {
+    try {
+      records::Channel result =
+          records::open_channel(records::kResultChannel, *options.result,
+                                records::ChannelKind::kBinary, records::OpenMode::kMustExist);
+      const inputs::ResultHeader header = inputs::read_result_header(result);
+      const StepCount count = count_steps(result, header);
+      result_steps = count.complete;
+      for (int s = 0; s < 4; ++s) {
+        const std::int32_t top = s < 3 ? header.nodes() : header.links();
+        for (const std::int32_t v : options.lists[s])
+          if (v > top)
+            return fail(std::string("the ") + kSeries[s] + " point " + std::to_string(v) +
+                        " is above the result file's " + std::to_string(top) +
+                        (s < 3 ? " nodes" : " links") + " (its column would be all zeros)");
+      }
+      if (count.failure && !options.steps)
+        return fail("the result file is cut inside step " + std::to_string(count.complete + 1) +
+                    ": give --steps (a limit of " + std::to_string(count.complete - 1) +
+                    " writes the complete steps but the last; see flowseries-points check)");
+    } catch (const records::Failure& failure) {
+      return fail(records::report_line(failure));
+    }
+  }
   std::int32_t limits[5];
   if (options.limits) {
     if (options.limits->size() != 5) return fail("--limits takes five numbers: S,H,P,Q,V");
@@ -375,7 +413,20 @@ std::optional<std::string> make_point_list(const MakeOptions& options, std::stri
       limits[s + 1] =
           std::max<std::int32_t>(limits[s + 1], static_cast<std::int32_t>(options.lists[s].size()));
   }
-  if (options.steps) limits[0] = *options.steps;
+  if (options.steps) {
+    limits[0] = *options.steps;
+  } else if (result_steps) {
+    if (*result_steps > 99999)
+      return fail("the result file holds " + std::to_string(*result_steps) +
+                  " steps, more than a step limit can take (99999)");
+    limits[0] = static_cast<std::int32_t>(std::max<std::int64_t>(*result_steps, 1));
+  } else if (note) {
+    *note = "the step limit written is " + std::to_string(limits[0]) +
+            " (the default): a result file of more steps gives its first " +
+            std::to_string(limits[0]) +
+            " rows and a normal end; --result RESULT.BIN sets it to the file's steps, --steps S "
+            "to S";
+  }
   for (int i = 0; i < 5; ++i)
     if (limits[i] < 0 || limits[i] > 99999)
       return fail(std::string("the ") + kLimitNames[i] + " limit " + std::to_string(limits[i]) +

@@ -26,13 +26,19 @@ CheckResult check_point_list(const std::string& path,
 
 struct MakeOptions {
   std::optional<std::int32_t> steps;
+  // The result file the list is for: the step limit becomes its complete steps (unless `steps`
+  // says otherwise), and points it cannot hold are refused.
+  std::optional<std::string> result;
   std::vector<std::int32_t> lists[4];               // H, P, Q, V
   std::optional<std::vector<std::int32_t>> limits;  // S, H, P, Q, V as given
   bool crlf = false;
 };
 
 // The text of a point-list file for the options; nullopt with `error` set when no correct file
-// holds them (a number too wide for its columns, a list longer than the limit given for it).
-std::optional<std::string> make_point_list(const MakeOptions& options, std::string* error);
+// holds them (a number too wide for its columns, a list longer than the limit given for it, a
+// point the result file does not hold). `note` says which step limit was written when neither
+// `steps` nor `result` chose it.
+std::optional<std::string> make_point_list(const MakeOptions& options, std::string* error,
+                                           std::string* note = nullptr);
 
 }  // namespace points
