@@ -1682,7 +1682,8 @@ class EndToEnd(unittest.TestCase):
     def test_command_line_of_every_program(self):
         d = tempfile.mkdtemp(prefix='fs_e2e_')
         programs = [('flowseries', BINARY), ('flowseries-gen', GENERATOR)]
-        programs += [(n, p) for n, p in (('flowseries-plot', PLOT), ('flowseries-points', POINTS)) if p]
+        programs += [(n, p) for n, p in (('flowseries-plot', PLOT), ('flowseries-points', POINTS),
+                                          ('flowseries-stats', STATS)) if p]
         for name, program in programs:
             for args, status in ((['--help'], 0), (['-h'], 0), (['--version'], 0), (['-V'], 0),
                                  (['--no-such-option'], 2)):
@@ -1706,6 +1707,25 @@ class EndToEnd(unittest.TestCase):
         p = subprocess.run(LAUNCHER + [BINARY, 'res.bin'], cwd=d, input=b'1\n', capture_output=True, timeout=20)
         self.assertEqual((p.returncode, p.stdout), (2, b''))
         self.assertIn(b"unexpected argument 'res.bin'", p.stderr)
+        # Nonsense that used to give a file or a chart with exit 0: a wrong command line, with why.
+        subprocess.run(LAUNCHER + [GENERATOR, '--nodes', '3', '--links', '1', '--steps', '4', 'g.bin'], cwd=d, check=True)
+        with open(os.path.join(d, 'HTIME.CSV'), 'wb') as f:
+            f.write(Network(3, 1, 4).csv('H', [1, 2], 4))
+        before = sorted(os.listdir(d))
+        nonsense = [([GENERATOR, '--nodes', 'abc', '--links', '2', '--steps', '3', 'z.bin'], b"'abc'"),
+                    ([GENERATOR, '--nodes', '3', '--links', '2', '--steps', '-1', 'z.bin'], b"'-1'"),
+                    ([GENERATOR, '--nodes', '3', '--links', '2', '--steps', '3', '--dt', 'x', 'z.bin'], b"'x'")]
+        if PLOT:
+            nonsense += [([PLOT, 'HTIME.CSV', 'out.png'], b'not .png'),
+                         ([PLOT, '-o', 'out.png', 'HTIME.CSV'], b'must end in .svg'),
+                         ([PLOT, '--from', '5000', '--to', '100', 'HTIME.CSV'], b'lies after --to'),
+                         ([PLOT, '--from', '1e9', 'HTIME.CSV'], b'no step lies in the window')]
+        for args, why in nonsense:
+            with self.subTest(args=args):
+                p = subprocess.run(LAUNCHER + args, cwd=d, capture_output=True, timeout=20)
+                self.assertEqual(p.returncode, 2, p.stderr)
+                self.assertIn(why, p.stderr)
+                self.assertEqual(sorted(os.listdir(d)), before)
         subprocess.run(['rm', '-rf', d])
 
     def test_batch_runs_over_case_folders(self):

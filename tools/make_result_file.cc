@@ -3,6 +3,7 @@
 // formulas so that every series has visible shape and every digit position varies.
 //
 //   flowseries-gen --nodes N --links M --steps S [--dt SECONDS] [--title TEXT] OUTPUT
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -66,12 +67,34 @@ void help() {
       "Writes a sample result file for flowseries: a header for N nodes and M links, then S step\n"
       "blocks of values that follow simple formulas, the time growing by SECONDS (default 60).\n"
       "\n"
+      "  --nodes N       nodes (a whole number from 0)\n"
+      "  --links M       links\n"
+      "  --steps S       step blocks\n"
+      "  --dt SECONDS    the time between steps (default 60)\n"
+      "  --title TEXT    the title record (80 characters, blank-padded or cut)\n"
       "  -h, --help      this text\n"
       "  -V, --version   the program's version\n"
       "\n"
       "Exit status: 0 when the file was written, 1 when it could not be, 2 for a wrong command\n"
       "line. Manual: man flowseries-gen\n",
       stdout);
+}
+
+// A count: digits only, from 0 up; anything else is a wrong command line, never a 0.
+std::int64_t whole_number(std::string_view option, std::string_view text) {
+  std::int64_t v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || v < 0)
+    usage(std::string(option) + " takes a whole number from 0, not '" + std::string(text) + "'");
+  return v;
+}
+
+double real_number(std::string_view option, std::string_view text) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+    usage(std::string(option) + " takes a number, not '" + std::string(text) + "'");
+  return v;
 }
 
 Options parse(int argc, char** argv) {
@@ -89,13 +112,13 @@ Options parse(int argc, char** argv) {
       std::puts("flowseries-gen " FLOWSERIES_VERSION);
       std::exit(0);
     } else if (arg == "--nodes")
-      o.nodes = std::atoll(value());
+      o.nodes = whole_number(arg, value());
     else if (arg == "--links")
-      o.links = std::atoll(value());
+      o.links = whole_number(arg, value());
     else if (arg == "--steps")
-      o.steps = std::atoll(value());
+      o.steps = whole_number(arg, value());
     else if (arg == "--dt")
-      o.dt = std::atof(value());
+      o.dt = real_number(arg, value());
     else if (arg == "--title")
       o.title = value();
     else if (!arg.empty() && arg[0] != '-' && o.output.empty())

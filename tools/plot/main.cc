@@ -20,6 +20,7 @@
 #include "plot/page_html.h"
 #include "plot/reduce.h"
 #include "plot/series_csv.h"
+#include "series/statistics.h"
 
 namespace {
 
@@ -48,11 +49,13 @@ constexpr const char* kUsage =
     "  --from T1       only the steps from time T1 on\n"
     "  --to T2         only the steps up to time T2 (a window small enough is not reduced)\n"
     "  --every-point   draw every point, unreduced (large inputs give large outputs)\n"
+    "  -o FILE         the output (.svg, or .html with --html) when one file is drawn\n"
     "  -h, --help      this text\n"
     "  -V, --version   the program's version\n"
     "\n"
     "Exit status: 0 when every output was written, 1 when a file could not be read or written\n"
-    "or is not a series file, 2 for a wrong command line. Manual: man flowseries-plot\n";
+    "or is not a series file, 2 for a wrong command line (an output of another format, --from\n"
+    "after --to, a window that holds no step). Manual: man flowseries-plot\n";
 
 struct Options {
   bool html = false;
@@ -110,6 +113,9 @@ bool ends_with(std::string_view text, std::string_view end) {
     if ((text[text.size() - end.size() + i] | 0x20) != end[i]) return false;
   return true;
 }
+
+// Set when a window (--from, --to) holds no step of a file: a wrong command line, not a chart.
+bool empty_window = false;
 
 // Opens the file and reads its header; null with a message for a file that cannot be read or is
 // not a series file.
@@ -177,6 +183,13 @@ bool read_twice(const std::string& input, const Options& o, std::vector<std::siz
   }
   if (!error.empty()) {
     std::cerr << input << ": not a series file: " << error << "\n";
+    return false;
+  }
+  if (steps == 0 && (o.from || o.to)) {
+    std::cerr << "flowseries-plot: " << input << ": no step lies in the window asked for (--from "
+              << (o.from ? series::shortest_text(*o.from) : "-") << " --to "
+              << (o.to ? series::shortest_text(*o.to) : "-") << ")\n";
+    empty_window = true;
     return false;
   }
   if (!any_time) t0 = 0, t1 = 1;
@@ -358,6 +371,7 @@ int main(int argc, char** argv) {
   // Messages carry the same bytes on every system.
   platform::prepare_process();
   std::vector<std::string> files;
+  std::optional<std::string> named_output;
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -385,6 +399,10 @@ int main(int argc, char** argv) {
       if (!list) return wrong_usage("--points needs a list of point numbers");
       o.points = split_list(*list);
       o.pick = true;
+    } else if (name == "-o" || name == "--output") {
+      const auto path = value();
+      if (!path) return wrong_usage(name + " needs the output file");
+      named_output = *path;
     } else if (name == "--from" || name == "--to") {
       const auto text = value();
       const std::optional<double> t = text ? parse_time(*text) : std::nullopt;
@@ -397,12 +415,26 @@ int main(int argc, char** argv) {
     }
   }
   if (files.empty()) return wrong_usage("no series file named");
+  if (o.from && o.to && *o.from > *o.to)
+    return wrong_usage("--from " + series::shortest_text(*o.from) + " lies after --to " +
+                       series::shortest_text(*o.to));
   const std::string_view extension = o.html ? ".html" : ".svg";
-  std::optional<std::string> named_output;
-  if (files.size() == 2 && ends_with(files[1], extension)) {
+  if (!named_output && files.size() == 2 && ends_with(files[1], extension)) {
     named_output = files[1];
     files.pop_back();
   }
+  // An output named for a format this program does not write is a mistake, not an input.
+  for (const char* other : {".png", ".jpg", ".jpeg", ".gif", ".pdf", ".bmp", ".tif", ".tiff",
+                            ".webp", ".eps", ".ps", o.html ? ".svg" : ".html"})
+    for (const std::string& named : files)
+      if (ends_with(named, other))
+        return wrong_usage("'" + named + "': flowseries-plot writes " +
+                           (o.html ? "HTML pages (.html)" : "SVG charts (.svg)") + ", not " +
+                           other + "; name the output with -o FILE" + std::string(extension));
+  if (named_output && !ends_with(*named_output, extension))
+    return wrong_usage("the output '" + *named_output + "' must end in " + std::string(extension));
+  if (named_output && files.size() > 1)
+    return wrong_usage("one output file names the chart of one input only");
   std::optional<plot::ChartLibrary> library;
   if (o.html) {
     std::string looked;
@@ -434,7 +466,7 @@ int main(int argc, char** argv) {
     const bool written =
         o.html ? draw_html(input, output, o, *library) : draw_svg(input, output, o);
     if (!written) {
-      status = 1;
+      status = empty_window && status != 1 ? 2 : 1;
       continue;
     }
     std::cout << output << "\n";

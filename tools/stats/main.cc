@@ -337,7 +337,7 @@ int main(int argc, char** argv) {
         return wrong_usage("-j needs a number of files from 1 to 1024");
       o.jobs = static_cast<unsigned>(jobs);
     } else if (a.size() > 1 && a[0] == '-') {
-      return wrong_usage("unknown option " + a);
+      return wrong_usage("unknown option '" + a + "'");
     } else {
       o.files.push_back(a);
     }
