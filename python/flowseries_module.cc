@@ -5,6 +5,8 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -53,6 +55,55 @@ py::object frame(const py::array_t<double>& values, const py::array_t<double>& t
   return pandas.attr("DataFrame")(values, py::arg("index") = index, py::arg("columns") = columns);
 }
 
+// A path as Python code holds it: a str, or any os.PathLike (pathlib.Path).
+std::string path_of(const py::object& path) {
+  py::object text = py::module_::import("os").attr("fspath")(path);
+  if (py::isinstance<py::bytes>(text)) return text.cast<std::string>();
+  if (!py::isinstance<py::str>(text)) throw py::type_error("a path is a str or os.PathLike");
+  return text.cast<std::string>();
+}
+
+// Point numbers as Python code holds them: one int, or a sequence of ints (numpy integers too);
+// a float with a whole value counts as that integer, any other is refused.
+std::vector<std::int32_t> points_of(const py::object& points) {
+  const py::object index = py::module_::import("operator").attr("index");
+  const auto one = [&](const py::handle& item) -> std::int32_t {
+    py::object number;
+    try {
+      number = index(item);
+    } catch (const py::error_already_set&) {
+      if (py::isinstance<py::str>(item) || py::isinstance<py::bytes>(item))
+        throw py::type_error("a point is a node or link number, not the text " +
+                             py::repr(item).cast<std::string>());
+      const py::object as_float = py::module_::import("builtins").attr("float");
+      double v = 0;
+      try {
+        v = as_float(item).cast<double>();
+      } catch (const py::error_already_set&) {
+        throw py::type_error("a point is an integer node or link number, not " +
+                             py::repr(item).cast<std::string>());
+      }
+      if (!(v == std::trunc(v)) || v < -2147483648.0 || v > 2147483647.0)
+        throw py::value_error("a point is a whole node or link number, not " +
+                              py::repr(item).cast<std::string>());
+      return static_cast<std::int32_t>(v);
+    }
+    const long long v = number.cast<long long>();
+    if (v < INT32_MIN || v > INT32_MAX)
+      throw py::value_error("point " + std::to_string(v) + " is beyond 32 bits");
+    return static_cast<std::int32_t>(v);
+  };
+  std::vector<std::int32_t> out;
+  if (py::isinstance<py::str>(points) || py::isinstance<py::bytes>(points))
+    throw py::type_error("points are numbers, not text");
+  if (!py::hasattr(points, "__iter__")) {
+    out.push_back(one(points));
+    return out;
+  }
+  for (const py::handle item : points) out.push_back(one(item));
+  return out;
+}
+
 // A Python slice of the steps (0-based, end exclusive) as the library's 1-based inclusive range.
 struct StepSlice {
   std::int64_t first = 1, last = -1, stride = 1;
@@ -90,9 +141,10 @@ class PyResultFile {
  public:
   explicit PyResultFile(flowseries::ResultFile file) : file_(std::move(file)) {}
 
-  py::object series(const std::string& kind, const std::vector<std::int32_t>& points,
+  py::object series(const std::string& kind, const py::object& point_numbers,
                     std::int64_t max_steps, bool as_frame, const py::object& steps) {
     const flowseries::Quantity q = quantity_of(kind);
+    const std::vector<std::int32_t> points = points_of(point_numbers);
     const StepSlice range = step_slice(steps, max_steps, true);
     flowseries::Series s;
     {
@@ -111,7 +163,7 @@ class PyResultFile {
     const flowseries::Quantity q = quantity_of(kind);
     const StepSlice range = step_slice(steps, -1, false);
     const std::vector<std::int32_t> asked =
-        points.is_none() ? std::vector<std::int32_t>{} : points.cast<std::vector<std::int32_t>>();
+        points.is_none() ? std::vector<std::int32_t>{} : points_of(points);
     flowseries::Statistics st;
     {
       py::gil_scoped_release unlocked;
@@ -172,22 +224,35 @@ class PyResultFile {
 
   py::array_t<double> times() {
     const std::vector<double>* t = nullptr;
+    bool cut = false;
     {
       py::gil_scoped_release unlocked;
       t = &file_.times();
+      cut = file_.times_cut();
     }
+    if (cut)
+      py::module_::import("warnings")
+          .attr("warn")(file_.path() + ": the file is cut; these are the times of its " +
+                            std::to_string(t->size()) + " complete steps",
+                        py::arg("stacklevel") = 2);
     return vector_of(*t);
   }
 
   flowseries::ResultFile file_;
 };
 
-py::object read_csv(const std::string& path, bool as_frame, bool partial) {
+py::object read_csv(const py::object& path_like, bool as_frame, bool partial,
+                    const py::object& links) {
+  const std::string path = path_of(path_like);
   flowseries::Series s;
   {
     py::gil_scoped_release unlocked;
     s = flowseries::read_series_file(path, partial);
   }
+  if (!links.is_none()) s.links = links.cast<bool>();
+  if (s.links && s.points.size() % 2 != 0)
+    throw py::value_error(path + ": a file of links names each link twice (va, vb); this one has " +
+                          std::to_string(s.points.size()) + " columns");
   if (!s.damage.empty()) {
     const std::string& d = s.damage;
     py::object message = py::reinterpret_steal<py::object>(
@@ -299,9 +364,11 @@ PYBIND11_MODULE(flowseries, m) {
            "steps=slice(a, b, k) takes steps a, a + k, ... before b (0-based) and reads only\n"
            "their values.");
 
+  m.attr("__version__") = FLOWSERIES_VERSION;
   m.def(
       "open",
-      [](const std::string& path) {
+      [](const py::object& path_like) {
+        const std::string path = path_of(path_like);
         flowseries::ResultFile file = [&] {
           py::gil_scoped_release unlocked;
           return flowseries::ResultFile::open(path);
@@ -310,18 +377,22 @@ PYBIND11_MODULE(flowseries, m) {
       },
       py::arg("path"), "Opens a result file and reads its header.");
   m.def("read_csv", &read_csv, py::arg("path"), py::arg("frame") = true, py::arg("partial") = false,
+        py::arg("links") = py::none(),
         "Reads a series file (HTIME.CSV, PTIME.CSV, QTIME.csv, VTIME.csv): continuation lines\n"
         "joined, the trailing comma dropped, three-digit exponents, NaN and Infinity read as\n"
         "numbers. A pandas DataFrame indexed by time with a column per point ((link, 'va'),\n"
         "(link, 'vb') in VTIME.csv); without pandas, or with frame=False, a tuple (times,\n"
         "columns, values) of numpy arrays. Text not of the form flowseries writes (a value\n"
         "cut short, a stray byte, a last line without its line end) raises Error naming its\n"
-        "line and column; with partial=True the rows before it come back with a warning.");
+        "line and column; with partial=True the rows before it come back with a warning.\n"
+        "A file whose name contains VTIME (any case) holds links; links=True or False says so\n"
+        "for a file of another name.");
   m.def(
       "extract",
-      [](const std::string& result, const std::string& points, const std::string& folder) {
+      [](const py::object& result, const py::object& points, const py::object& folder) {
+        const std::string r = path_of(result), p = path_of(points), f = path_of(folder);
         py::gil_scoped_release unlocked;
-        flowseries::extract(result, points, folder);
+        flowseries::extract(r, p, f);
       },
       py::arg("result"), py::arg("points_file"), py::arg("folder"),
       "Writes the series files of the point-list file into folder, byte for byte as the\n"

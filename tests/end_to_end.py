@@ -825,6 +825,10 @@ class EndToEnd(unittest.TestCase):
                 out[name] = [list(map(str, t.columns)), list(t.index), t.values.tolist()]
             out['forms'] = [number(x) for x in ('  1.00000+100', ' -2.50000-120', '   1.50000E+02')]
             out['special'] = [str(number(x)) for x in (' NaN', ' Infinity', ' -Infinity')]
+            import shutil
+            for other, links in (('run1_VTIME.csv', None), ('case1-vtime.csv', None), ('V.csv', True)):
+                shutil.copy('VTIME.csv', other)
+                out[other] = list(map(str, read_series(other, links).columns))[:2]
             json.dump(out, sys.stdout)
             ''')
         got = json.loads(subprocess.run([python, '-c', probe], cwd=r.dir, capture_output=True, check=True).stdout)
@@ -840,6 +844,8 @@ class EndToEnd(unittest.TestCase):
                                       for s in range(3)], name)
         self.assertEqual(got['forms'], [1e100, -2.5e-120, 150.0])
         self.assertEqual(got['special'], ['nan', 'inf', '-inf'])
+        for other in ('run1_VTIME.csv', 'case1-vtime.csv', 'V.csv'):
+            self.assertEqual(got[other], ['1.va', '1.vb'], other)
 
     def test_records_in_pieces_give_the_same_series(self):
         net = Network(5000, 20, 3)
@@ -1726,6 +1732,19 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(p.returncode, 2, p.stderr)
                 self.assertIn(why, p.stderr)
                 self.assertEqual(sorted(os.listdir(d)), before)
+        if PLOT:
+            # Which file holds links: its name (VTIME in any case), or the user's word.
+            vtime = Network(3, 2, 4).csv('V', [1, 2], 4)
+            for name, args, label in (('run1_VTIME.csv', [], b'>link 1 va<'), ('case1-vtime.csv', [], b'>link 1 va<'),
+                                      ('V.csv', [], b'>node 1<'), ('V.csv', ['--links'], b'>link 1 va<'),
+                                      ('VTIME.csv', ['--nodes'], b'>node 1<')):
+                with self.subTest(name=name, args=args):
+                    with open(os.path.join(d, name), 'wb') as f:
+                        f.write(vtime)
+                    p = subprocess.run(LAUNCHER + [PLOT] + args + [name, '-o', 'v.svg'], cwd=d, capture_output=True)
+                    self.assertEqual(p.returncode, 0, p.stderr)
+                    with open(os.path.join(d, 'v.svg'), 'rb') as f:
+                        self.assertIn(label, f.read())
         subprocess.run(['rm', '-rf', d])
 
     def test_batch_runs_over_case_folders(self):

@@ -94,8 +94,10 @@ class ResultFile {
   std::vector<double> node_base() const;
   std::vector<std::int32_t> link_k(int t) const;
 
-  // The times of the steps, read once with one pass over the file (the step heads only).
+  // The times of the steps, read once with one pass over the file (the step heads only). A file
+  // cut inside a step gives the times of its complete steps, and times_cut() says so.
   const std::vector<double>& times();
+  bool times_cut();
 
   // The series of the listed points (1-based node numbers, or link numbers for kVa and kVb) at
   // every step, or at the first `max_steps`; one pass over the file, reading only the values

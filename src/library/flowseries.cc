@@ -78,6 +78,7 @@ struct ResultFile::State {
   std::string title;
   inputs::ResultHeader header;
   std::optional<std::vector<double>> times;
+  bool times_cut = false;
   // The file opened, held for every later read: a file renamed over the path since is another
   // file, and the header read belongs to this one.
   std::optional<records::Channel> file;
@@ -137,8 +138,33 @@ std::vector<std::int32_t> ResultFile::link_k(int t) const {
 }
 
 const std::vector<double>& ResultFile::times() {
-  if (!state_->times) state_->times = series(Quantity::kP, {}).times;
+  if (!state_->times) {
+    guarded([&] {
+      records::Channel result = state_->reading();
+      const inputs::ResultHeader header = inputs::read_result_header(result);
+      inputs::StepBuffers step;
+      inputs::prepare_step_buffers(step, header, {}, {});
+      std::vector<double> times;
+      const auto take = [&](const inputs::StepBuffers& decoded, std::int32_t) {
+        times.push_back(decoded.time);
+      };
+      series::WalkOptions options;
+      options.tail.min_bytes = std::numeric_limits<std::uint64_t>::max();  // in step order
+      try {
+        state_->times_cut = series::walk_steps(result, header, step, options, take, take).head_cut;
+      } catch (const records::Failure& failure) {
+        if (!series::is_cut(failure)) throw;
+        state_->times_cut = true;
+      }
+      state_->times = std::move(times);
+    });
+  }
   return *state_->times;
+}
+
+bool ResultFile::times_cut() {
+  times();
+  return state_->times_cut;
 }
 
 Series ResultFile::series(Quantity quantity, const std::vector<std::int32_t>& points,

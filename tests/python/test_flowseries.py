@@ -239,3 +239,35 @@ def test_stats_info_and_step_slices_against_numpy(tmp_path):
         figures = cut.stats('H', [1])
     assert list(figures['steps']) == [steps - 1]
     assert cut.info()['complete'] is False and cut.info()['steps'] == steps - 1
+
+
+def test_what_python_code_passes_is_taken(tmp_path):
+    """Paths as pathlib.Path, one int, numpy integers and whole floats as points; other points
+    refused clearly; the version; the times of a cut file with a warning; links by name or by
+    the caller's word."""
+    import pathlib
+    generated(tmp_path, 20, 6, 4)
+    path = tmp_path / 'RESULT.BIN'
+    result = flowseries.open(path)
+    assert isinstance(flowseries.__version__, str) and flowseries.__version__.count('.') == 2
+    one = result.series('H', [5])
+    for points in (5, numpy.int64(5), [5.0], numpy.array([5], dtype=numpy.int32), (5,)):
+        assert numpy.array_equal(result.series('H', points), one), points
+    for points, error in ((5.5, ValueError), (['5'], TypeError), ('5', TypeError), ([None], TypeError)):
+        with pytest.raises(error):
+            result.series('H', points)
+    data = path.read_bytes()
+    (tmp_path / 'CUT.BIN').write_bytes(data[:len(data) - 30])
+    cut = flowseries.open(pathlib.PurePath(tmp_path / 'CUT.BIN'))
+    with pytest.warns(UserWarning, match='3 complete steps'):
+        assert len(cut.times) == 3
+    run = run_program(tmp_path, point_list(4, [], [], [], [2, 3]))
+    assert run.returncode == 0, run.stderr
+    for name, links, columns in (('VTIME.csv', None, [(2, 'va'), (2, 'vb'), (3, 'va'), (3, 'vb')]),
+                                 ('run1_vtime.csv', None, [(2, 'va'), (2, 'vb'), (3, 'va'), (3, 'vb')]),
+                                 ('V.csv', None, [2, 2, 3, 3]),
+                                 ('V.csv', True, [(2, 'va'), (2, 'vb'), (3, 'va'), (3, 'vb')]),
+                                 ('VTIME.csv', False, [2, 2, 3, 3])):
+        (tmp_path / name).write_bytes((tmp_path / 'VTIME.csv').read_bytes())
+        _, got, _ = flowseries.read_csv(tmp_path / name, frame=False, links=links)
+        assert [tuple(c) if isinstance(c, tuple) else c for c in got] == columns, (name, links)

@@ -50,6 +50,9 @@ constexpr const char* kUsage =
     "  --to T2         only the steps up to time T2 (a window small enough is not reduced)\n"
     "  --every-point   draw every point, unreduced (large inputs give large outputs)\n"
     "  -o FILE         the output (.svg, or .html with --html) when one file is drawn\n"
+    "  --links         the file holds links (va, vb per link) whatever its name; by default a\n"
+    "                  file whose name contains VTIME, in any case, does\n"
+    "  --nodes         the file holds nodes whatever its name\n"
     "  -h, --help      this text\n"
     "  -V, --version   the program's version\n"
     "\n"
@@ -58,6 +61,7 @@ constexpr const char* kUsage =
     "after --to, a window that holds no step). Manual: man flowseries-plot\n";
 
 struct Options {
+  std::optional<bool> links;  // the file's columns are links (va, vb) or nodes, as the user says
   bool html = false;
   bool every_point = false;
   bool pick = false;
@@ -157,7 +161,7 @@ bool read_twice(const std::string& input, const Options& o, std::vector<std::siz
   OpenSeries open;
   if (!open_series(input, open)) return false;
   const std::vector<std::string> all =
-      plot::column_labels(open.reader->points(), series::holds_links(input));
+      plot::column_labels(open.reader->points(), o.links.value_or(series::holds_links(input)));
   if (o.pick) {
     columns = plot::pick_columns(all, o.points);
     if (columns.empty()) {
@@ -392,6 +396,8 @@ int main(int argc, char** argv) {
     }
     if (arg == "--html") {
       o.html = true;
+    } else if (arg == "--links" || arg == "--nodes") {
+      o.links = arg == "--links";
     } else if (arg == "--every-point") {
       o.every_point = true;
     } else if (name == "--points") {
