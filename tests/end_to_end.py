@@ -1412,14 +1412,19 @@ class EndToEnd(unittest.TestCase):
         p = subprocess.run(LAUNCHER + [PLOT, '--html', '--points', '17', '--from', '300', '--to', '600',
                                        'LONG.CSV', 'window.html'], cwd=d, capture_output=True)
         self.assertEqual(p.returncode, 0, p.stderr)
-        cases = [
-            ('HTIME.html', ['node 5', 'node 17'], 40, False, [0.0, net.value('H', 5, 0)[0]]),
+        long_labels = ['node 5', 'node 17', 'node 120']
+        cases = [  # (page, labels, rows, reduced, first row, what the zoom note says)
+            ('HTIME.html', ['node 5', 'node 17'], 40, False, [0.0, net.value('H', 5, 0)[0]], ''),
             ('VTIME.html', ['link 2 va', 'link 2 vb', 'link 6 va', 'link 6 vb'], 40, False,
-             [0.0, net.value('V', 2, 0)[0]]),
-            ('window.html', ['node 17'], 11, False, [300.0, None]),
-            ('LONG.html', ['node 5', 'node 17', 'node 120'], None, True, [0.0, None]),
+             [0.0, net.value('V', 2, 0)[0]], ''),
+            ('window.html', ['node 17'], 11, False, [300.0, None], ''),
+            ('HTIME.html#from=0&to=60', ['node 5', 'node 17'], 40, False, [0.0, None], ''),
+            ('LONG.html', long_labels, None, True, [0.0, None], ''),
+            # Zoomed into a few buckets of the reduced run: the page says so, with the command.
+            ('LONG.html#from=3000&to=9000', long_labels, None, True, [0.0, None],
+             'flowseries-plot --html --from 3000 --to 9000 LONG.CSV'),
         ]
-        for page, labels, rows, reduced, first in cases:
+        for page, labels, rows, reduced, first, zoom in cases:
             with self.subTest(page):
                 dom = subprocess.run([browser, '--headless', '--no-sandbox', '--disable-gpu',
                                       '--virtual-time-budget=10000', '--dump-dom',
@@ -1436,6 +1441,11 @@ class EndToEnd(unittest.TestCase):
                 else:
                     self.assertLessEqual(check['rows'], 4 * 2000)
                 self.assertEqual(check['first'][0], first[0])
+                if zoom:
+                    self.assertIn(zoom, check['zoomNote'])
+                    self.assertIn('each bucket here stands for about 15 steps', check['zoomNote'])
+                else:
+                    self.assertEqual(check['zoomNote'], '')
                 if first[1] is not None:
                     self.assertAlmostEqual(check['first'][1], first[1], places=3)
         shot = os.path.join(d, 'LONG.png')
@@ -1745,6 +1755,19 @@ class EndToEnd(unittest.TestCase):
                     self.assertEqual(p.returncode, 0, p.stderr)
                     with open(os.path.join(d, 'v.svg'), 'rb') as f:
                         self.assertIn(label, f.read())
+            # The chart's title: --title, and the result file's title from --result or from the
+            # work list beside the series file.
+            for args, title in ((['--title', 'Case A'], b'>Case A</text>'),
+                                (['--title', 'Case A', '--result', 'g.bin'], b'>Case A - flowseries sample result</text>'),
+                                ([], b'>V.csv</text>')):
+                p = subprocess.run(LAUNCHER + [PLOT] + args + ['V.csv', '-o', 'v.svg'], cwd=d, capture_output=True)
+                with open(os.path.join(d, 'v.svg'), 'rb') as f:
+                    self.assertIn(title, f.read(), args)
+            with open(os.path.join(d, 'WORK.LST'), 'wb') as f:
+                f.write(b'a\nb\nc\ng.bin\n')
+            p = subprocess.run(LAUNCHER + [PLOT, 'V.csv', '-o', 'v.svg'], cwd=d, capture_output=True)
+            with open(os.path.join(d, 'v.svg'), 'rb') as f:
+                self.assertIn(b'>V.csv - flowseries sample result</text>', f.read())
         subprocess.run(['rm', '-rf', d])
 
     def test_batch_runs_over_case_folders(self):

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "flowseries/flowseries.h"
 #include "platform/platform.h"
 #include "plot/chart_svg.h"
 #include "plot/envelope.h"
@@ -50,6 +52,9 @@ constexpr const char* kUsage =
     "  --to T2         only the steps up to time T2 (a window small enough is not reduced)\n"
     "  --every-point   draw every point, unreduced (large inputs give large outputs)\n"
     "  -o FILE         the output (.svg, or .html with --html) when one file is drawn\n"
+    "  --title TEXT    the chart's title (default: the file's name)\n"
+    "  --result FILE   show this result file's title (default: the one WORK.LST beside the\n"
+    "                  series file names, if any)\n"
     "  --links         the file holds links (va, vb per link) whatever its name; by default a\n"
     "                  file whose name contains VTIME, in any case, does\n"
     "  --nodes         the file holds nodes whatever its name\n"
@@ -61,6 +66,8 @@ constexpr const char* kUsage =
     "after --to, a window that holds no step). Manual: man flowseries-plot\n";
 
 struct Options {
+  std::optional<std::string> title;   // the chart's title instead of the file's name
+  std::optional<std::string> result;  // the result file whose title the chart shows
   std::optional<bool> links;  // the file's columns are links (va, vb) or nodes, as the user says
   bool html = false;
   bool every_point = false;
@@ -150,6 +157,46 @@ bool open_series(const std::string& input, OpenSeries& open) {
 // The file's name without its folders: the chart's title.
 std::string base_name(const std::string& path) {
   return path.substr(path.find_last_of("/\\") + 1);
+}
+
+// The result file's title, as far as it shows in a chart: its printable ASCII characters, others
+// as '?', trailing blanks dropped. From --result, or else from the work list beside the series
+// file (its fourth line names the result file, as the program reads it); empty where neither
+// names a file the library can open.
+std::string result_title(const std::string& input, const Options& o) {
+  std::string path;
+  if (o.result) {
+    path = *o.result;
+  } else {
+    const std::size_t slash = input.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "" : input.substr(0, slash + 1);
+    std::ifstream list(folder + "WORK.LST", std::ios::binary);
+    char line[256] = {};
+    for (int i = 0; i < 4 && list; ++i) list.getline(line, sizeof line);
+    if (!list && !list.eof()) return {};
+    std::string name(line, std::min<std::size_t>(std::strlen(line), 20));
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\r')) name.pop_back();
+    while (!name.empty() && name.front() == ' ') name.erase(name.begin());
+    if (name.empty()) return {};
+    path = folder + name;
+  }
+  try {
+    std::string title = flowseries::ResultFile::open(path).title();
+    for (char& c : title)
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+    while (!title.empty() && title.back() == ' ') title.pop_back();
+    return title;
+  } catch (const flowseries::Error& e) {
+    if (o.result) std::cerr << "flowseries-plot: " << e.what() << "\n";
+    return {};
+  }
+}
+
+std::string chart_title(const std::string& input, const Options& o) {
+  std::string title = o.title ? *o.title : base_name(input);
+  if (const std::string of_result = result_title(input, o); !of_result.empty())
+    title += " - " + of_result;
+  return title;
 }
 
 // Reads the file twice: the first time for the range of the times and the number of steps (the
@@ -253,7 +300,7 @@ bool draw_svg(const std::string& input, const std::string& output, const Options
   }
   chart.any_step = steps > 0;
   return write_file(output,
-                    plot::render_svg(chart, base_name(input), quantity_of(base_name(input))));
+                    plot::render_svg(chart, chart_title(input, o), quantity_of(base_name(input))));
 }
 
 bool draw_html(const std::string& input, const std::string& output, const Options& o,
@@ -269,7 +316,9 @@ bool draw_html(const std::string& input, const std::string& output, const Option
         return &rows.emplace(labels, steps, buckets, t0, t1);
       }))
     return false;
-  return write_file(output, plot::render_html(rows->finish(), base_name(input),
+  plot::PageData data = rows->finish();
+  data.file = input;
+  return write_file(output, plot::render_html(data, chart_title(input, o),
                                               quantity_of(base_name(input)), library));
 }
 
@@ -332,7 +381,7 @@ std::optional<std::vector<std::string>> draw_envelopes(const std::string& input,
         row[3 * f + 2] = e.mean[i];
       }
     }
-    const std::string title = base_name(input) + ": " + kind +
+    const std::string title = (o.title ? *o.title : base_name(input)) + ": " + kind +
                               (links ? " of every link" : " of every node") +
                               (several ? "" : " (" + of_kind.front()->file + ")");
     const std::string quantity = quantity_of(kind == "va" || kind == "vb" ? "V" : kind);
@@ -396,6 +445,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--html") {
       o.html = true;
+    } else if (name == "--title" || name == "--result") {
+      const auto text = value();
+      if (!text) return wrong_usage(name + " needs a value");
+      (name == "--title" ? o.title : o.result) = *text;
     } else if (arg == "--links" || arg == "--nodes") {
       o.links = arg == "--links";
     } else if (arg == "--every-point") {

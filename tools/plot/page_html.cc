@@ -94,8 +94,34 @@ constexpr std::string_view kPageScript = R"JS(
                  first: g.numRows() > 0 ? [g.getValue(0, 0), g.getValue(0, 1)] : null,
                  last: g.numRows() > 0 ? [g.getValue(g.numRows() - 1, 0),
                                           g.getValue(g.numRows() - 1, 1)] : null};
+    check.zoomNote = document.getElementById('zoomnote').textContent;
     document.getElementById('check').textContent = JSON.stringify(check);
   }
+  // Numbers of any size in the axis's width: exponent form beyond what six digits show.
+  function axisNumber(v) {
+    var a = Math.abs(v);
+    return a !== 0 && (a >= 1e6 || a < 1e-3) ? v.toExponential(2) : String(+v.toPrecision(6));
+  }
+  // A reduced page zoomed in past its buckets draws shapes the data may not have: say so, with
+  // the command that draws the window at full resolution.
+  function noteZoom(graph) {
+    var note = document.getElementById('zoomnote');
+    if (!(page.buckets > 0) || !(page.t1 > page.t0)) { note.textContent = ''; return; }
+    var range = graph.xAxisRange();
+    var shown = (range[1] - range[0]) / (page.t1 - page.t0) * page.buckets;
+    if (shown * 4 > graph.getArea().w) { note.textContent = ''; return; }
+    var perPoint = Math.max(1, Math.round(page.steps / page.buckets));
+    note.textContent = 'Zoomed in past what this page holds: each bucket here stands for about ' +
+        perPoint + ' steps, drawn as its first, lowest, highest and last value, so the shape ' +
+        'between them is not the data\'s. For every step of this window: flowseries-plot --html ' +
+        '--from ' + axisNumber(range[0]) + ' --to ' + axisNumber(range[1]) + ' ' +
+        (page.file || page.title);
+  }
+  var start = {};
+  location.hash.replace(/^#/, '').split('&').forEach(function (part) {
+    var kv = part.split('=');
+    if (kv.length === 2 && isFinite(parseFloat(kv[1]))) start[kv[0]] = parseFloat(kv[1]);
+  });
   var g = new Dygraph(chartDiv, page.rows.length ? page.rows : [[0].concat(page.labels.map(
       function () { return null; }))], {
     labels: [page.xlabel].concat(page.labels),
@@ -105,11 +131,16 @@ constexpr std::string_view kPageScript = R"JS(
     legend: 'always', labelsDiv: document.getElementById('legend'),
     labelsSeparateLines: true, labelsKMB: false,
     strokeWidth: 1.2, highlightCircleSize: 3,
-    axes: {x: {valueFormatter: function (t) { return page.xlabel + ' ' + t; }}},
+    axes: {x: {valueFormatter: function (t) { return page.xlabel + ' ' + t; }},
+           y: {axisLabelWidth: 72, axisLabelFormatter: axisNumber}},
+    dateWindow: 'from' in start && 'to' in start ? [start.from, start.to] : null,
     // The range selector's small chart shows the first series alone (an average of several
     // unlike series says nothing).
     series: page.labels.length ? (function () { var s = {}; s[page.labels[0]] = {showInRangeSelector: true}; return s; })() : {},
-    drawCallback: function (graph, initial) { if (initial && !checked) { checked = true; report(graph); } }
+    drawCallback: function (graph, initial) {
+      noteZoom(graph);
+      if (initial && !checked) { checked = true; report(graph); }
+    }
   });
   var switches = document.getElementById('series');
   page.labels.forEach(function (label, i) {
@@ -187,6 +218,7 @@ p.note { margin: 2px 0 10px; color: #555; font-size: 13px; max-width: 70em; }
 #wrap { display: flex; align-items: flex-start; }
 #chart { flex: 1; height: 520px; min-width: 300px; }
 #legend { width: 220px; margin-left: 12px; font-size: 13px; }
+p.zoom { color: #a33; font-size: 13px; margin: 2px 0; min-height: 1em; max-width: 70em; }
 )CSS";
 
 }  // namespace
@@ -344,15 +376,20 @@ std::string render_html(const PageData& data, std::string_view title, std::strin
       "<div id=\"controls\"><button id=\"reset\">Full range</button>"
       "<button id=\"all\">All series on/off</button>"
       "<button id=\"png\">Save view as PNG</button></div>\n"
-      "<div id=\"series\"></div>\n<div id=\"wrap\"><div id=\"chart\"></div>"
+      "<div id=\"series\"></div>\n<p id=\"zoomnote\" class=\"zoom\"></p>\n"
+      "<div id=\"wrap\"><div id=\"chart\"></div>"
       "<div id=\"legend\"></div></div>\n<pre id=\"check\" hidden></pre>\n<script>\nvar page = "
       "{title: ";
   append_string(out, title);
+  out += ", file: ";
+  append_string(out, data.file);
   out += ", quantity: ";
   append_string(out, quantity);
   out += ", xlabel: ";
   append_string(out, data.x_label);
-  out += ", buckets: " + std::to_string(data.buckets) + ", labels: [";
+  out += ", buckets: " + std::to_string(data.buckets) + ", steps: " + std::to_string(data.steps) +
+         ", t0: " + number_text(data.times.empty() ? 0.0 : data.times.front()) +
+         ", t1: " + number_text(data.times.empty() ? 0.0 : data.times.back()) + ", labels: [";
   for (std::size_t i = 0; i < data.labels.size(); ++i) {
     if (i > 0) out += ',';
     append_string(out, data.labels[i]);

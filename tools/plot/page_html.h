@@ -21,6 +21,7 @@ struct PageData {
   std::uint64_t steps = 0;                // the steps the rows stand for
   std::size_t buckets = 0;                // 0: every step, not reduced
   std::string x_label = "time";           // what the horizontal axis holds
+  std::string file;                       // the series file, for the commands the page names
 };
 
 // Gathers the rows of a page: every step while there are at most 4 x `buckets` of them
