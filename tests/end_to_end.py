@@ -26,6 +26,7 @@ GENERATOR = None
 PLOT = None
 POINTS = None
 STATS = None
+DIFF = None
 
 
 def POINTS_AVAILABLE():
@@ -942,6 +943,11 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(r.stdout.decode().split('\n')[1:], [
                 'odd.bin,complete,va,1,2,0,5.0,60.0,9.0,60.0,7.0', 'missing.bin,failed 29,,,,,,,,,',
                 'pieces.bin,complete,va,1,2,0,11.5,30.0,12.5,60.0,12.0', ''])
+            # Each file's member, by a pattern.
+            r = subprocess.run(LAUNCHER + [STATS, '--kind', 'va', '--links', '1', '--member', 'run{index}:{stem}',
+                                           'odd.bin', 'missing.bin'], cwd=d, capture_output=True)
+            self.assertEqual([line.split(',')[:2] for line in r.stdout.decode().split('\n')[1:-1]],
+                             [['run1:odd', 'complete'], ['run2:missing', 'failed 29']])
             info = subprocess.run(LAUNCHER + [STATS, '--info', '--json', 'headcut.bin'], cwd=d, capture_output=True)
             got = json.loads(info.stdout)
             self.assertEqual((got['nodes'], got['links'], got['steps'], got['complete'], got['first_time'],
@@ -968,6 +974,100 @@ class EndToEnd(unittest.TestCase):
                 self.assertNotIn(b'nan', svg.lower())
             for args in (['--kind', 'X', 'odd.bin'], ['--steps', '3:2', 'odd.bin'], ['--nodes', '0-2', 'odd.bin'], []):
                 self.assertEqual(subprocess.run(LAUNCHER + [STATS] + args, cwd=d, capture_output=True).returncode, 2, args)
+        finally:
+            subprocess.run(['rm', '-rf', d])
+
+    def test_diff_finds_every_difference_and_nothing_else(self):
+        """flowseries-diff: one-ulp changes at the first and last step and point of each kind, a
+        step fewer, a changed time, tolerances at their edges, NaN, records in pieces on one side
+        only, cut and missing files, and series files with continuation lines."""
+        if DIFF is None:
+            self.skipTest('flowseries-diff not given')
+
+        def net():
+            return Network(5, 3, 4)
+
+        def ulp(x):
+            return math.nextafter(x, math.inf)
+
+        def changed(edit):
+            n = net()
+            edit(n)
+            return n.data()
+
+        def in_pieces(n):
+            records = n.header_records() + [x for s in range(n.steps) for x in n.step_records(s)]
+            out = b''
+            for i, record in enumerate(records):
+                payload = record[4:-4]
+                if i >= 5 and len(payload) > 20:
+                    half = len(payload) // 2
+                    out += i32(-half) + payload[:half] + i32(half) + i32(len(payload) - half) + \
+                        payload[half:] + i32(-(len(payload) - half))
+                else:
+                    out += record
+            return out
+
+        base = net().data()
+        nan = float('nan')
+        cases = [  # (name, B's bytes, extra arguments, exit status, what must be said)
+            ('the same', base, [], 0, b'equal'),
+            ('records in pieces on one side', in_pieces(net()), [], 0, b'equal'),
+            ('p of the first node at the first step', changed(lambda n: n.p[0].__setitem__(0, ulp(n.p[0][0]))), [], 1, b'P of node 1 at step 1'),
+            ('q of the last node at the last step', changed(lambda n: n.q[3].__setitem__(4, ulp(n.q[3][4]))), [], 1, b'Q of node 5 at step 4'),
+            ('va of the first link at the last step', changed(lambda n: n.va[3].__setitem__(0, ulp(n.va[3][0]))), [], 1, b'va of link 1 at step 4'),
+            ('vb of the last link at the first step', changed(lambda n: n.vb[0].__setitem__(2, ulp(n.vb[0][2]))), [], 1, b'vb of link 3 at step 1'),
+            ('H of a node whose p changed', changed(lambda n: n.p[1].__setitem__(2, n.p[1][2] + 1e-9)), ['--kind', 'H'], 1, b'H of node 3 at step 2'),
+            ('a change outside the kinds asked', changed(lambda n: n.p[1].__setitem__(2, ulp(n.p[1][2]))), ['--kind', 'va,vb'], 0, b'equal'),
+            ('a change outside the steps asked', changed(lambda n: n.p[0].__setitem__(0, 99.0)), ['--steps', '2:'], 0, b'equal'),
+            ('a change outside the nodes asked', changed(lambda n: n.p[0].__setitem__(0, 99.0)), ['--nodes', '2-5'], 0, b'equal'),
+            ('a step fewer', Network(5, 3, 3).data(), [], 1, b'steps: 4 and 3'),
+            ('a changed time', changed(lambda n: n.times.__setitem__(2, 61.0)), [], 1, b"step 3's time: 60.0 and 61.0"),
+            ('within the absolute tolerance', changed(lambda n: n.p[0].__setitem__(0, n.p[0][0] + 0.25)), ['--atol', '0.25'], 0, b'equal'),
+            ('just beyond it', changed(lambda n: n.p[0].__setitem__(0, n.p[0][0] + 0.25)), ['--atol', '0.2499'], 1, b'P of node 1'),
+            ('within the relative tolerance', changed(lambda n: n.va[0].__setitem__(0, n.va[0][0] * 1.001)), ['--rtol', '0.001'], 0, b'equal'),
+            ('NaN against a number', changed(lambda n: n.q[2].__setitem__(1, nan)), [], 1, b'Q of node 2 at step 3'),
+            ('a cut file', base[:-20], [], 24, b'severe (24)'),
+            ('a title', changed(lambda n: setattr(n, 'title', b'x' * 80)), [], 1, b'the titles differ'),
+        ]
+        d = tempfile.mkdtemp(prefix='fs_e2e_')
+        try:
+            with open(os.path.join(d, 'a.bin'), 'wb') as f:
+                f.write(base)
+            nan_both = changed(lambda n: n.q[2].__setitem__(1, nan))
+            with open(os.path.join(d, 'nan.bin'), 'wb') as f:
+                f.write(nan_both)
+            r = subprocess.run(LAUNCHER + [DIFF, 'nan.bin', 'nan.bin'], cwd=d, capture_output=True)
+            self.assertEqual(r.returncode, 0, r.stdout)  # NaN equals NaN
+            for name, data, args, status, said in cases:
+                with self.subTest(name):
+                    with open(os.path.join(d, 'b.bin'), 'wb') as f:
+                        f.write(data)
+                    r = subprocess.run(LAUNCHER + [DIFF] + args + ['a.bin', 'b.bin'], cwd=d, capture_output=True)
+                    self.assertEqual(r.returncode, status, r.stdout + r.stderr)
+                    self.assertIn(said, r.stdout + r.stderr)
+            r = subprocess.run(LAUNCHER + [DIFF, '--json', 'a.bin', 'b.bin'], cwd=d, capture_output=True)
+            got = json.loads(r.stdout)
+            self.assertEqual((got['equal'], got['structure']), (False, ['the titles differ']))
+            r = subprocess.run(LAUNCHER + [DIFF, 'a.bin', 'none.bin'], cwd=d, capture_output=True)
+            self.assertEqual(r.returncode, 29)
+            # One ulp in a series file of rows on continuation lines, and a row fewer.
+            points = list(range(1, 251))
+            wide = Network(260, 1, 3)
+            other = Network(260, 1, 3)
+            other.p[2][249] = 1.25 + other.p[2][249]
+            for name, text in (('HTIME.CSV', wide.csv('H', points, 3)), ('B/HTIME.CSV', other.csv('H', points, 3)),
+                               ('C/HTIME.CSV', wide.csv('H', points, 2))):
+                os.makedirs(os.path.dirname(os.path.join(d, name)), exist_ok=True)
+                with open(os.path.join(d, name), 'wb') as f:
+                    f.write(text)
+            r = subprocess.run(LAUNCHER + [DIFF, '--json', 'HTIME.CSV', 'B/HTIME.CSV'], cwd=d, capture_output=True)
+            got = json.loads(r.stdout)
+            self.assertEqual((r.returncode, got['counts']['H'], got['worst'][0]['point'], got['worst'][0]['step']),
+                             (1, 1, 250, 3))
+            r = subprocess.run(LAUNCHER + [DIFF, 'HTIME.CSV', 'C/HTIME.CSV'], cwd=d, capture_output=True)
+            self.assertEqual(r.returncode, 1)
+            self.assertIn(b'rows: 3 and 2', r.stdout)
         finally:
             subprocess.run(['rm', '-rf', d])
 
@@ -1699,7 +1799,7 @@ class EndToEnd(unittest.TestCase):
         d = tempfile.mkdtemp(prefix='fs_e2e_')
         programs = [('flowseries', BINARY), ('flowseries-gen', GENERATOR)]
         programs += [(n, p) for n, p in (('flowseries-plot', PLOT), ('flowseries-points', POINTS),
-                                          ('flowseries-stats', STATS)) if p]
+                                          ('flowseries-stats', STATS), ('flowseries-diff', DIFF)) if p]
         for name, program in programs:
             for args, status in ((['--help'], 0), (['-h'], 0), (['--version'], 0), (['-V'], 0),
                                  (['--no-such-option'], 2)):
@@ -1920,13 +2020,15 @@ def main():
     ap.add_argument('--plot')
     ap.add_argument('--points')
     ap.add_argument('--stats')
+    ap.add_argument('--diff')
     ap.add_argument('--shard', help='K/N: run only the K-th of N equal shares of the tests')
     ap.add_argument('--ways', choices=('plain', 'all'),
                     help='run every case with FLOWSERIES_WAYS set so (the plain program, or every way)')
     args, rest = ap.parse_known_args()
-    global PLOT, POINTS, STATS
+    global PLOT, POINTS, STATS, DIFF
     POINTS = os.path.abspath(args.points) if args.points else None
     STATS = os.path.abspath(args.stats) if args.stats else None
+    DIFF = os.path.abspath(args.diff) if args.diff else None
     BINARY, GENERATOR = os.path.abspath(args.binary), os.path.abspath(args.generator)
     PLOT = os.path.abspath(args.plot) if args.plot else None
     if args.ways:

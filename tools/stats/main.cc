@@ -47,6 +47,9 @@ constexpr const char* kUsage =
     "  --links LIST    link numbers (default: every link)\n"
     "  --kind KINDS    some of H,P,Q,va,vb (default: all)\n"
     "  --steps F:L     steps F to L only (1-based, inclusive; F: or :L open-ended)\n"
+    "  --member PATTERN  what the file column says of each file: {path} as given (the\n"
+    "                  default), {name}, {stem} (without extension), {dir} (its folder's name),\n"
+    "                  {index} (from 1), and any other text\n"
     "  -o FILE         write to FILE instead of standard output\n"
     "  -j N            files read at the same time (default: the cores)\n"
     "  --info          what each file holds instead: title, N, M, steps, times, whether cut\n"
@@ -95,7 +98,37 @@ struct Options {
   series::StepRange range;
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   bool info = false, json = false;
+  std::string member = "{path}";  // what the file column says of each file
 };
+
+// The member's name of the file at `index` (0-based) for the pattern: {path} as given, {name}
+// without folders, {stem} without its extension too, {dir} the folder's own name, {index} from 1.
+std::string member_of(const std::string& pattern, const std::string& path, std::size_t index) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  if (const std::size_t up = folder.find_last_of("/\\"); up != std::string::npos)
+    folder = folder.substr(up + 1);
+  std::string out;
+  for (std::size_t i = 0; i < pattern.size();) {
+    bool replaced = false;
+    for (const auto& [key, value] : {std::pair<std::string_view, std::string>{"{path}", path},
+                                     {"{name}", name},
+                                     {"{stem}", stem},
+                                     {"{dir}", folder},
+                                     {"{index}", std::to_string(index + 1)}})
+      if (pattern.compare(i, key.size(), key) == 0) {
+        out += value;
+        i += key.size();
+        replaced = true;
+        break;
+      }
+    if (!replaced) out += pattern[i++];
+  }
+  return out;
+}
 
 constexpr const char* kKindNames[] = {"H", "P", "Q", "va", "vb"};
 
@@ -206,11 +239,11 @@ void choose_points(const Options& o, const inputs::ResultHeader& header,
   points[3] = points[4] = first(t.v_list, counts.v);
 }
 
-FileOutcome file_statistics(const std::string& file, const Options& o) {
+FileOutcome file_statistics(const std::string& file, const std::string& member, const Options& o) {
   FileOutcome out;
   const auto line = [&](const std::string& status, int kind, std::int32_t point,
                         const series::PointStatistics* f) {
-    out.lines += file + "," + status + "," + kKindNames[kind] + "," + std::to_string(point) + ",";
+    out.lines += member + "," + status + "," + kKindNames[kind] + "," + std::to_string(point) + ",";
     out.lines += std::to_string(f->steps) + "," + std::to_string(f->nan) + ",";
     if (f->any)
       out.lines += text_of(f->min) + "," + text_of(f->time_of_min) + "," + text_of(f->max) + "," +
@@ -255,13 +288,13 @@ FileOutcome file_statistics(const std::string& file, const Options& o) {
     out.complete = false;
     out.report = report_of(file, failure);
     // One line for the file: no kind or point.
-    const std::string head = file + ",failed " + std::to_string(failure.number()) + ",";
+    const std::string head = member + ",failed " + std::to_string(failure.number()) + ",";
     out.lines = head + ",,,,,,,,\n";
     return out;
   } catch (const std::bad_alloc&) {
     out.complete = false;
     out.report = "flowseries-stats: " + file + ": insufficient virtual memory";
-    out.lines = file + ",failed 41,,,,,,,,,\n";
+    out.lines = member + ",failed 41,,,,,,,,,\n";
     return out;
   }
   out.complete = status == "complete";
@@ -328,6 +361,10 @@ int main(int argc, char** argv) {
         return wrong_usage("--steps needs FIRST:LAST, 1-based, FIRST <= LAST");
       o.range.first = static_cast<std::int32_t>(first - 1);
       o.range.end = static_cast<std::int32_t>(last);
+    } else if (a == "--member") {
+      if (!value(v) || v.empty())
+        return wrong_usage("--member needs a pattern, as {stem} or run{index}");
+      o.member = v;
     } else if (a == "-o") {
       if (!value(v)) return wrong_usage("-o needs a file");
       o.output = v;
@@ -358,11 +395,11 @@ int main(int argc, char** argv) {
 
   // Files are read by up to -j threads; their lines go out in the order of the command line.
   std::vector<FileOutcome> outcomes(o.files.size());
-  std::vector<bool> done(o.files.size(), false);
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < o.files.size();)
-      outcomes[i] = o.info ? file_info(o.files[i], o) : file_statistics(o.files[i], o);
+      outcomes[i] = o.info ? file_info(o.files[i], o)
+                           : file_statistics(o.files[i], member_of(o.member, o.files[i], i), o);
   };
   std::vector<std::thread> workers;
   const unsigned threads = std::min<std::size_t>(o.jobs, o.files.size());
