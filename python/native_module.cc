@@ -284,7 +284,7 @@ py::object read_csv(const py::object& path_like, bool as_frame, bool partial,
 
 }  // namespace
 
-PYBIND11_MODULE(flowseries, m) {
+PYBIND11_MODULE(_native, m) {
   m.doc() =
       "The result file of a network flow simulation and the series files of flowseries.\n\n"
       "    import flowseries\n"
