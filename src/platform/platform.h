@@ -17,6 +17,10 @@ inline constexpr Handle kNoHandle = -1;
 enum class StandardStream { kInput, kOutput, kError };
 Handle standard_stream(StandardStream stream);
 
+// From now on file names are UTF-8 text (the library's callers), not code page bytes (the
+// program's console answers): on Windows they are opened with the wide-character calls.
+void use_utf8_names();
+
 // Readies the process for byte-exact console use: on Windows every standard stream in binary
 // mode; on POSIX a closed reader of standard output or a file-size limit becomes a write failure
 // instead of a signal, a standard descriptor closed at the start holds the null device (so that

@@ -76,6 +76,10 @@ bool console_event_of(int system_code, ConsoleEvent& event) {
   }
 }
 
+void use_utf8_names() {
+  // Names are bytes here: UTF-8 names open as they are.
+}
+
 // The standard streams that were closed when the process started: their descriptors hold the
 // null device, and the run sees them as closed, as before.
 std::atomic<unsigned> closed_at_start{0};

@@ -6,6 +6,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -46,8 +47,39 @@ bool names_missing_drive(const std::string& path) {
   return GetDriveTypeA(root) == DRIVE_NO_ROOT_DIR;
 }
 
+// Names are code page bytes (the program's console answers) unless the library asked for UTF-8;
+// then they are opened with the wide-character calls.
+std::atomic<bool> utf8_names{false};
+
+std::wstring wide(const std::string& utf8) {
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string narrow(const std::wstring& text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+  return out;
+}
+
+HANDLE create_file(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
+  if (utf8_names.load(std::memory_order_relaxed))
+    return CreateFileW(wide(path).c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+  return CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+}
+
 bool is_directory(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = utf8_names.load(std::memory_order_relaxed)
+                               ? GetFileAttributesW(wide(path).c_str())
+                               : GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -139,6 +171,10 @@ bool console_event_of(int system_code, ConsoleEvent& event) {
   }
 }
 
+void use_utf8_names() {
+  utf8_names.store(true, std::memory_order_relaxed);
+}
+
 Handle standard_stream(StandardStream stream) {
   switch (stream) {
     case StandardStream::kInput:
@@ -191,18 +227,16 @@ Opened open_file(const std::string& path, bool create, bool for_input) {
   // further ahead for them.
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (for_input ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
   // The ANSI calls take names up to MAX_PATH; a longer one is refused as a name.
-  if (path.size() >= MAX_PATH)
+  if (path.size() >= MAX_PATH && !utf8_names.load(std::memory_order_relaxed))
     return {kNoHandle, OpenRefusal::kBadName, static_cast<int>(ERROR_FILENAME_EXCED_RANGE)};
   const DWORD disposition = create ? OPEN_ALWAYS : OPEN_EXISTING;
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                              disposition, flags, nullptr);
+  HANDLE handle = create_file(path, GENERIC_READ | GENERIC_WRITE, disposition, flags);
   DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   if (handle == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED) {
     // A directory refuses every access: it is no file to open, not a question of permission.
     if (is_directory(path)) return {kNoHandle, OpenRefusal::kOther, static_cast<int>(error)};
     // Reading is all that the inputs need; a series file refused here fails on its first write.
-    handle =
-        CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    handle = create_file(path, GENERIC_READ, OPEN_EXISTING, flags);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD again = GetLastError();
       error = again == ERROR_FILE_NOT_FOUND && create ? ERROR_ACCESS_DENIED : again;
@@ -348,6 +382,20 @@ std::string absolute_path(std::string_view name) {
   const std::string head(name.substr(0, nul));
   const std::string_view tail = nul == std::string_view::npos ? "" : name.substr(nul);
   if (head.empty()) return std::string(name);
+  if (utf8_names.load(std::memory_order_relaxed)) {
+    const std::wstring wide_head = wide(head);
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length =
+        GetFullPathNameW(wide_head.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+      full.resize(length + 1);
+      length = GetFullPathNameW(wide_head.c_str(), static_cast<DWORD>(full.size()), full.data(),
+                                nullptr);
+    }
+    if (length == 0 || length >= full.size()) return std::string(name);
+    full.resize(length);
+    return narrow(full) + std::string(tail);
+  }
   std::string path(MAX_PATH, '\0');
   DWORD length =
       GetFullPathNameA(head.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
