@@ -70,23 +70,35 @@ def main():
     cli = statistics.median(timed(stats_cmd) for _ in range(args.runs))
     code = '''
 import sys, time, json
-sys.path.insert(0, %r)
-import flowseries
-from dask.distributed import Client, LocalCluster
-paths = json.loads(sys.argv[1])
-with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as c, Client(c):
-    times = []
-    for _ in range(%d):
-        start = time.perf_counter()
-        peaks = flowseries.open_many(paths).H.max(dim='step').compute()
-        times.append(time.perf_counter() - start)
-    times.sort()
-    print(json.dumps({'seconds': times[len(times) // 2], 'first': peaks.values[0].tolist(),
-                      'last': peaks.values[-1].tolist()}))
+
+
+def main():
+    sys.path.insert(0, %r)
+    import flowseries
+    from dask.distributed import Client, LocalCluster
+    paths = json.loads(sys.argv[1])
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as c, Client(c):
+        times = []
+        for _ in range(%d):
+            start = time.perf_counter()
+            peaks = flowseries.open_many(paths).H.max(dim='step').compute()
+            times.append(time.perf_counter() - start)
+        times.sort()
+        print(json.dumps({'seconds': times[len(times) // 2], 'first': peaks.values[0].tolist(),
+                          'last': peaks.values[-1].tolist()}))
+
+
+if __name__ == '__main__':
+    main()
 ''' % (os.path.join(build, 'python'), args.runs)
     import json
-    out = subprocess.run(['/usr/bin/python3', '-c', code, json.dumps(members)], check=True,
-                         capture_output=True, text=True)
+    script = os.path.join(folder, 'ensemble_peaks.py')
+    with open(script, 'w') as f:
+        f.write(code)
+    out = subprocess.run(['/usr/bin/python3', script, json.dumps(members)], check=True,
+                         capture_output=True, text=True,
+                         env=dict(os.environ, PYTHONPATH=os.path.join(build, 'python')))
     dask = json.loads(out.stdout.strip().splitlines()[-1])
     with open(stats_csv) as f:
         rows = list(csv.DictReader(f))

@@ -103,6 +103,11 @@ typedef struct flowseries_info {
 FLOWSERIES_API int flowseries_open(const char* path, flowseries_file** file);
 FLOWSERIES_API void flowseries_close(flowseries_file* file);
 
+/* The file's path as resolved (absolute, UTF-8): up to `size` bytes with a NUL; `length` (may be
+ * null) the bytes it takes without the NUL, so that a first call with size 0 sizes the buffer. */
+FLOWSERIES_API int flowseries_path(const flowseries_file* file, char* buffer, size_t size,
+                                   size_t* length);
+
 /* N and M as written (a negative count holds no entries); -1 for a null file. */
 FLOWSERIES_API int32_t flowseries_node_count(const flowseries_file* file);
 FLOWSERIES_API int32_t flowseries_link_count(const flowseries_file* file);
@@ -154,6 +159,8 @@ FLOWSERIES_API void flowseries_free(void* pointer);
 
 /* The report line of this thread's last failure ("" when none). Valid until the next call. */
 FLOWSERIES_API const char* flowseries_last_error(void);
+/* The file of this thread's last failure, as its report names it ("" when none). */
+FLOWSERIES_API const char* flowseries_last_error_path(void);
 /* The library's version, as "1.0.0". */
 FLOWSERIES_API const char* flowseries_version(void);
 

@@ -1,4 +1,5 @@
-"""The result file of a network flow simulation and the series files of flowseries.
+"""The result file of a network flow simulation and the series files of flowseries, read with
+the program's own reader through its C library (libflowseries, flowseries.dll on Windows).
 
     import flowseries
     result = flowseries.open('RESULT.BIN')
@@ -14,7 +15,7 @@ Failures raise flowseries.Error, whose .number is the failure flowseries ends wi
 file, 29 not found, 39 read error, 67 a record shorter than its content) and whose .path is the
 file.
 """
-from ._native import Error, ResultFile, __version__, extract, open, read_csv
+from ._api import Error, ResultFile, __version__, extract, open, read_csv
 from .ensembles import open_dataset, open_many
 
 __all__ = ['Error', 'ResultFile', '__version__', 'extract', 'open', 'read_csv', 'open_dataset',

@@ -8,7 +8,7 @@ tasks run on the worker processes of a dask.distributed cluster as well as in th
 
 import numpy
 
-from . import _native
+from . import _api as _native
 
 _KINDS = ('H', 'P', 'Q', 'va', 'vb')
 _NODE_KINDS = ('H', 'P', 'Q')

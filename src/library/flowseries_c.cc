@@ -22,6 +22,7 @@ struct flowseries_file {
 namespace {
 
 thread_local std::string last_error;
+thread_local std::string last_error_path;
 
 // Runs `work`; 0, or the failure's number with its report line kept.
 template <typename Work>
@@ -31,10 +32,12 @@ int guarded(Work work) noexcept {
     static const bool utf8 = (platform::use_utf8_names(), true);
     (void)utf8;
     last_error.clear();
+    last_error_path.clear();
     work();
     return 0;
   } catch (const flowseries::Error& e) {
     last_error = e.what();
+    last_error_path = e.path();
     return e.number() != 0 ? e.number() : 39;
   } catch (const std::bad_alloc&) {
     last_error = "flowseries: severe (41): insufficient virtual memory";
@@ -94,6 +97,19 @@ int flowseries_open(const char* path, flowseries_file** file) {
 
 void flowseries_close(flowseries_file* file) {
   delete file;
+}
+
+int flowseries_path(const flowseries_file* file, char* buffer, size_t size, size_t* length) {
+  if (file == nullptr || (buffer == nullptr && size > 0))
+    return refuse("flowseries_path: a null argument");
+  const std::string& path = file->file.path();
+  if (length != nullptr) *length = path.size();
+  if (size > 0) {
+    const std::size_t n = std::min(path.size(), size - 1);
+    std::memcpy(buffer, path.data(), n);
+    buffer[n] = '\0';
+  }
+  return 0;
 }
 
 int32_t flowseries_node_count(const flowseries_file* file) {
@@ -260,6 +276,10 @@ void flowseries_free(void* pointer) {
 
 const char* flowseries_last_error(void) {
   return last_error.c_str();
+}
+
+const char* flowseries_last_error_path(void) {
+  return last_error_path.c_str();
 }
 
 const char* flowseries_version(void) {
