@@ -2,7 +2,7 @@
  * files that tests/c/run_consumer.py prepares in FOLDER (RESULT.BIN with N nodes, its copy under
  * a name of non-ASCII letters, the program's HTIME.CSV of nodes 1 and N, POINTS.LST).
  *
- *   flowseries_c_consumer FOLDER N NON_ASCII_NAME
+ *   flowseries_c_consumer FOLDER N
  *
  * Prints what it checked; exit status 0 when every check held. */
 #include <math.h>
@@ -27,8 +27,8 @@ static void join(char* out, size_t size, const char* folder, const char* name) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    fprintf(stderr, "usage: flowseries_c_consumer FOLDER N NON_ASCII_NAME\n");
+  if (argc != 3) {
+    fprintf(stderr, "usage: flowseries_c_consumer FOLDER N\n");
     return 2;
   }
   const char* folder = argv[1];
@@ -119,8 +119,11 @@ int main(int argc, char** argv) {
   CHECK(flowseries_extract(path, other, out) == 0);
   flowseries_close(file);
 
-  /* A name of non-ASCII letters, as UTF-8. */
-  join(other, sizeof other, folder, argv[3]);
+  /* A name of non-ASCII letters, as UTF-8 (written here: a command line comes in the system's
+   * code page on Windows). */
+  join(other, sizeof other, folder,
+       "\xe3\x83\x87\xe3\x83\xbc\xe3\x82\xbf_S\xc3\xb6"
+       "derhamn.bin");
   CHECK(flowseries_open(other, &file) == 0);
   CHECK(flowseries_node_count(file) == n);
   flowseries_close(file);

@@ -36,7 +36,7 @@ def main():
         shutil.copy(os.path.join(d, 'RESULT.BIN'), os.path.join(d, NON_ASCII))
         # The C program and, on Windows, its DLL beside it.
         consumer = os.path.abspath(args.consumer)
-        r = subprocess.run(LAUNCHER + [consumer, '.', str(nodes), NON_ASCII], cwd=d,
+        r = subprocess.run(LAUNCHER + [consumer, '.', str(nodes)], cwd=d,
                            capture_output=True)
         sys.stdout.write(r.stdout.decode(errors='replace'))
         sys.stderr.write(r.stderr.decode(errors='replace'))
