@@ -92,6 +92,39 @@ int main(int argc, char** argv) {
   CHECK(info.steps == steps && info.complete == 1 && info.nodes == n &&
         info.last_time == times[steps - 1]);
 
+  /* Every entry refuses what it cannot take with a number and a text, never a crash. */
+  {
+    int64_t n64 = 0;
+    flowseries_series none;
+    flowseries_statistics no_figures;
+    char text[81];
+    const struct {
+      const char* what;
+      int status;
+    } refusals[] = {
+        {"title of no file", flowseries_title(NULL, text)},
+        {"path of no file", flowseries_path(NULL, text, sizeof text, NULL)},
+        {"node table of no file", flowseries_node_table(NULL, a, base)},
+        {"link table into nothing", flowseries_link_table(file, NULL)},
+        {"step count into nothing", flowseries_step_count(file, NULL, NULL)},
+        {"times of no file", flowseries_times(NULL, times, 1, &n64)},
+        {"series of a negative count",
+         flowseries_read_series(file, FLOWSERIES_H, points, -1, 1, -1, 1, &none)},
+        {"statistics of no kind", flowseries_read_statistics(file, 9, NULL, 0, 1, -1, &no_figures)},
+        {"info into nothing", flowseries_read_info(file, NULL)},
+        {"series file of no name", flowseries_read_series_file(NULL, 0, &none)},
+        {"extract of no folder", flowseries_extract(path, path, NULL)},
+    };
+    for (size_t i = 0; i < sizeof refusals / sizeof refusals[0]; ++i) {
+      if (refusals[i].status == 0 || strlen(flowseries_last_error()) == 0) {
+        fprintf(stderr, "not refused: %s\n", refusals[i].what);
+        ++failures;
+      }
+    }
+    join(other, sizeof other, folder, "NONE.LST");
+    CHECK(flowseries_extract(path, other, folder) == 29);
+  }
+
   /* A point beyond the tables, and a kind that is none. */
   const int32_t beyond[] = {60000};
   CHECK(flowseries_read_series(file, FLOWSERIES_P, beyond, 1, 1, -1, 1, &part) == 102);
