@@ -12,6 +12,7 @@
 #include "driver/work_area.h"
 #include "inputs/point_list.h"
 #include "inputs/result_file.h"
+#include "records/binary_records.h"
 #include "records/channel.h"
 #include "records/failure.h"
 #include "series/extraction.h"
@@ -188,19 +189,57 @@ Series ResultFile::series(Quantity quantity, const std::vector<std::int32_t>& po
     Series out;
     out.points = points;
     out.links = links;
-    const auto take = [&](const inputs::StepBuffers& decoded, std::int32_t) {
-      out.times.push_back(decoded.time);
-      for (const std::int32_t point : points)
-        out.values.push_back(
-            point > 0 && point <= top
-                ? series::column_value(q, decoded, header, static_cast<std::size_t>(point - 1))
-                : 0.0);
-    };
-    // Values in step order: the tail decoder's steps would come in no set order.
     series::WalkOptions options;
     options.range = range_of(first_step, last_step, stride);
-    options.tail.min_bytes = std::numeric_limits<std::uint64_t>::max();
-    series::walk_steps(result, header, step, options, take, take);
+    const series::StepRange& range = options.range;
+    // The rows of the range's steps, each written in its place: by the loop in order and, in a
+    // long file, by the tail decoder from the end, so that two threads read it. The table is
+    // sized by the most steps the file's bytes can hold (a step block is never shorter than a
+    // plain one) and cut to the steps read; where that is not known the rows are appended in
+    // the loop's order alone.
+    std::int64_t most = -1;
+    const std::optional<inputs::PlainBlock> block =
+        inputs::plain_block(header.nodes(), header.links());
+    if (const std::optional<std::uint64_t> size = records::file_size(result); size && block) {
+      const std::uint64_t at = records::next_record_offset(result);
+      most = *size > at ? static_cast<std::int64_t>((*size - at) / block->bytes()) : 0;
+    }
+    const auto rows_below = [&range](std::int64_t end) {
+      end = std::min<std::int64_t>(end, range.end);
+      return end > range.first ? (end - range.first + range.stride - 1) / range.stride : 0;
+    };
+    const std::size_t columns = points.size();
+    const auto fill = [&](const inputs::StepBuffers& decoded, double* row) {
+      for (std::size_t c = 0; c < columns; ++c) {
+        const std::int32_t point = points[c];
+        row[c] = point > 0 && point <= top
+                     ? series::column_value(q, decoded, header, static_cast<std::size_t>(point - 1))
+                     : 0.0;
+      }
+    };
+    if (most >= 0) {
+      const auto rows = static_cast<std::size_t>(rows_below(most));
+      out.times.resize(rows);
+      out.values.resize(rows * columns);
+      const auto place = [&](const inputs::StepBuffers& decoded, std::int32_t s) {
+        const auto row = static_cast<std::size_t>((s - range.first) / range.stride);
+        if (row >= rows) return;
+        out.times[row] = decoded.time;
+        fill(decoded, out.values.data() + row * columns);
+      };
+      const series::WalkEnd end = series::walk_steps(result, header, step, options, place, place);
+      const auto read = static_cast<std::size_t>(rows_below(end.steps));
+      out.times.resize(std::min(read, rows));
+      out.values.resize(out.times.size() * columns);
+    } else {
+      const auto append = [&](const inputs::StepBuffers& decoded, std::int32_t) {
+        out.times.push_back(decoded.time);
+        out.values.resize(out.values.size() + columns);
+        fill(decoded, out.values.data() + out.values.size() - columns);
+      };
+      options.tail.min_bytes = std::numeric_limits<std::uint64_t>::max();
+      series::walk_steps(result, header, step, options, append, append);
+    }
     return out;
   });
 }

@@ -77,6 +77,7 @@ TEST(LibraryThreads, ReadTheSameFromEveryThread) {
     for (const bool one_file : {false, true}) {
       std::vector<Read> got(static_cast<std::size_t>(threads));
       std::vector<std::thread> running;
+      running.reserve(static_cast<std::size_t>(threads));
       for (int t = 0; t < threads; ++t)
         running.emplace_back([&, t] {
           got[static_cast<std::size_t>(t)] =
@@ -103,6 +104,7 @@ TEST(LibraryThreads, AFileCutWhileThreadsReadIt) {
     const Read whole = read_all(path);
     std::atomic<int> failures{0};
     std::vector<std::thread> readers;
+    readers.reserve(4);
     for (int t = 0; t < 4; ++t)
       readers.emplace_back([&] {
         try {

@@ -211,6 +211,7 @@ void gather_statistics(records::Channel& result, const inputs::ResultHeader& hea
   const std::size_t link_entries = highest(links, header.links());
   // The tail decoder's steps are gathered apart and taken in only where they stand.
   std::vector<StatisticsPass> tail_passes;
+  tail_passes.reserve(passes.size());
   for (const StatisticsPass& pass : passes)
     tail_passes.emplace_back(pass.quantity(), pass.points());
   StepBlock loop_block(node_entries, link_entries), tail_block(node_entries, link_entries);

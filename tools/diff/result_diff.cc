@@ -14,6 +14,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "inputs/result_file.h"
 #include "records/channel.h"
@@ -134,7 +135,7 @@ class Handoff {
   void second_done(std::exception_ptr failure) {
     const std::lock_guard lock(mutex_);
     second_done_ = true;
-    second_failure_ = failure;
+    second_failure_ = std::move(failure);
     changed_.notify_all();
   }
   void stop() {
@@ -371,8 +372,10 @@ Outcome compare_series(const std::string& a_path, const std::string& b_path, con
     std::string ea, eb;
     const bool has_a = ra.next(ta, &va, &ea);
     const bool has_b = rb.next(tb, &vb, &eb);
-    if (!ea.empty()) throw SeriesFailure(39, a_path + ": damaged series file: " + ea);
-    if (!eb.empty()) throw SeriesFailure(39, b_path + ": damaged series file: " + eb);
+    if (!ea.empty())
+      throw SeriesFailure(39, std::string(a_path).append(": damaged series file: ").append(ea));
+    if (!eb.empty())
+      throw SeriesFailure(39, std::string(b_path).append(": damaged series file: ").append(eb));
     rows_a += has_a;
     rows_b += has_b;
     if (!has_a || !has_b) {
