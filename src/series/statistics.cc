@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "series/statistics_kernel.h"
+
 namespace series {
 namespace {
 
@@ -41,7 +43,18 @@ void StepBlock::take(const inputs::StepBuffers& decoded, std::int32_t s) {
 }
 
 StatisticsPass::StatisticsPass(Quantity quantity, std::vector<std::int32_t> points)
-    : quantity_(quantity), points_(std::move(points)), figures_(points_.size()) {
+    : quantity_(quantity), points_(std::move(points)) {
+  const std::size_t n = points_.size();
+  figures_.min.assign(n, HUGE_VAL);
+  figures_.max.assign(n, -HUGE_VAL);
+  figures_.hi.assign(n, 0);
+  figures_.mid.assign(n, 0);
+  figures_.lo.assign(n, 0);
+  figures_.step_min.assign(n, kNoStep);
+  figures_.step_max.assign(n, kNoStep);
+  figures_.nan.assign(n, 0);
+  figures_.pos_inf.assign(n, 0);
+  figures_.neg_inf.assign(n, 0);
   dense_ = true;
   for (std::size_t k = 0; k < points_.size() && dense_; ++k)
     dense_ = points_[k] == static_cast<std::int32_t>(k + 1);
@@ -54,50 +67,36 @@ void StatisticsPass::note_time(std::int32_t s, double time) {
   times_[at] = time;
 }
 
-template <bool kDense, bool kAddBase>
 void StatisticsPass::add_values(const StepBlock& block, const double* values, std::size_t entries,
                                 const double* base, std::int32_t top) {
-  // Points a chunk at a time, through every step of the block.
+  // Points a chunk at a time, through every step of the block: the chunk's figures stay in the
+  // cache while the block's steps go through them.
   constexpr std::size_t kChunk = 512;
   const std::size_t n = points_.size();
+  // A list of every point from 1 on reads the step's entries in place; any other is gathered.
+  const bool dense = dense_ && n <= entries;
+  const kernel::TakeRun take = kernel::best_take_run();
+  double gathered[kChunk];
+  Figures& f = figures_;
   for (std::size_t c0 = 0; c0 < n; c0 += kChunk) {
     const std::size_t c1 = std::min(n, c0 + kChunk);
+    const kernel::Columns columns{f.min.data() + c0,      f.max.data() + c0, f.hi.data() + c0,
+                                  f.mid.data() + c0,      f.lo.data() + c0,  f.step_min.data() + c0,
+                                  f.step_max.data() + c0, f.nan.data() + c0, f.pos_inf.data() + c0,
+                                  f.neg_inf.data() + c0};
     for (int j = 0; j < block.count; ++j) {
       const std::int32_t s = block.step[j];
       const double* row = values + static_cast<std::size_t>(j) * entries;
-      for (std::size_t k = c0; k < c1; ++k) {
-        double x = 0;
-        if constexpr (kDense) {
-          x = kAddBase ? row[k] + base[k] : row[k];
-        } else {
-          const std::int32_t v = points_[k];
-          if (v > 0 && v <= top) {
-            const auto i = static_cast<std::size_t>(v - 1);
-            x = kAddBase ? row[i] + base[i] : row[i];
-          }
-        }
-        Figures& f = figures_[k];
-        if (std::isnan(x)) {
-          ++f.nan;
-          continue;
-        }
-        if (x < f.min || (x == f.min && s < f.step_min)) {
-          f.min = x;
-          f.step_min = s;
-        }
-        if (x > f.max || (x == f.max && s < f.step_max)) {
-          f.max = x;
-          f.step_max = s;
-        }
-        if (std::isinf(x)) [[unlikely]] {
-          ++(x > 0 ? f.pos_inf : f.neg_inf);
-          continue;
-        }
-        double error = 0, carry = 0;
-        two_sum(f.hi, x, f.hi, error);
-        two_sum(f.mid, error, f.mid, carry);
-        f.lo += carry;
+      if (dense) {
+        take(row + c0, base != nullptr ? base + c0 : nullptr, s, c1 - c0, columns);
+        continue;
       }
+      for (std::size_t k = c0; k < c1; ++k) {
+        const std::int32_t v = points_[k];
+        const auto i = static_cast<std::size_t>(v - 1);
+        gathered[k - c0] = v > 0 && v <= top ? (base != nullptr ? row[i] + base[i] : row[i]) : 0.0;
+      }
+      take(gathered, nullptr, s, c1 - c0, columns);
     }
   }
 }
@@ -112,18 +111,10 @@ void StatisticsPass::add(const StepBlock& block, const inputs::ResultHeader& hea
                          : quantity_ == Quantity::kVa ? block.va.data()
                          : quantity_ == Quantity::kVb ? block.vb.data()
                                                       : block.p.data();
-  const double* base = header.node_base.data();
-  // A dense list reads the block's entries in place; it never reaches past N or M.
-  const bool dense = dense_ && points_.size() <= entries;
   const std::int32_t kept =
       static_cast<std::int32_t>(std::min<std::size_t>(static_cast<std::size_t>(top), entries));
-  if (quantity_ == Quantity::kH) {
-    dense ? add_values<true, true>(block, values, entries, base, kept)
-          : add_values<false, true>(block, values, entries, base, kept);
-  } else {
-    dense ? add_values<true, false>(block, values, entries, base, kept)
-          : add_values<false, false>(block, values, entries, base, kept);
-  }
+  add_values(block, values, entries, quantity_ == Quantity::kH ? header.node_base.data() : nullptr,
+             kept);
 }
 
 void StatisticsPass::add(const inputs::StepBuffers& step, const inputs::ResultHeader& header,
@@ -137,53 +128,55 @@ void StatisticsPass::merge(const StatisticsPass& other) {
   steps_ += other.steps_;
   for (std::size_t s = 0; s < other.times_.size(); ++s)
     if (!std::isnan(other.times_[s])) note_time(static_cast<std::int32_t>(s), other.times_[s]);
+  Figures& f = figures_;
+  const Figures& o = other.figures_;
   for (std::size_t k = 0; k < points_.size(); ++k) {
-    Figures& f = figures_[k];
-    const Figures& o = other.figures_[k];
-    f.nan += o.nan;
-    f.pos_inf += o.pos_inf;
-    f.neg_inf += o.neg_inf;
-    if (o.step_min != kNoStep && (o.min < f.min || (o.min == f.min && o.step_min < f.step_min))) {
-      f.min = o.min;
-      f.step_min = o.step_min;
+    f.nan[k] += o.nan[k];
+    f.pos_inf[k] += o.pos_inf[k];
+    f.neg_inf[k] += o.neg_inf[k];
+    if (o.step_min[k] != kNoStep &&
+        (o.min[k] < f.min[k] || (o.min[k] == f.min[k] && o.step_min[k] < f.step_min[k]))) {
+      f.min[k] = o.min[k];
+      f.step_min[k] = o.step_min[k];
     }
-    if (o.step_max != kNoStep && (o.max > f.max || (o.max == f.max && o.step_max < f.step_max))) {
-      f.max = o.max;
-      f.step_max = o.step_max;
+    if (o.step_max[k] != kNoStep &&
+        (o.max[k] > f.max[k] || (o.max[k] == f.max[k] && o.step_max[k] < f.step_max[k]))) {
+      f.max[k] = o.max[k];
+      f.step_max[k] = o.step_max[k];
     }
-    for (const double part : {o.hi, o.mid, o.lo}) {
+    for (const double part : {o.hi[k], o.mid[k], o.lo[k]}) {
       double error = 0, carry = 0;
-      two_sum(f.hi, part, f.hi, error);
-      two_sum(f.mid, error, f.mid, carry);
-      f.lo += carry;
+      two_sum(f.hi[k], part, f.hi[k], error);
+      two_sum(f.mid[k], error, f.mid[k], carry);
+      f.lo[k] += carry;
     }
   }
 }
 
 std::vector<PointStatistics> StatisticsPass::figures() const {
   std::vector<PointStatistics> out(points_.size());
+  const Figures& f = figures_;
   for (std::size_t k = 0; k < points_.size(); ++k) {
-    const Figures& f = figures_[k];
     PointStatistics& o = out[k];
     o.steps = steps_;
-    o.nan = f.nan;
-    o.any = f.step_min != kNoStep;
+    o.nan = f.nan[k];
+    o.any = f.step_min[k] != kNoStep;
     if (!o.any) continue;
-    o.min = f.min;
-    o.max = f.max;
-    o.time_of_min = times_[static_cast<std::size_t>(f.step_min)];
-    o.time_of_max = times_[static_cast<std::size_t>(f.step_max)];
-    const std::int64_t count = steps_ - f.nan;
-    if (f.pos_inf > 0 && f.neg_inf > 0) {
+    o.min = f.min[k];
+    o.max = f.max[k];
+    o.time_of_min = times_[static_cast<std::size_t>(f.step_min[k])];
+    o.time_of_max = times_[static_cast<std::size_t>(f.step_max[k])];
+    const std::int64_t count = steps_ - f.nan[k];
+    if (f.pos_inf[k] > 0 && f.neg_inf[k] > 0) {
       o.mean = std::numeric_limits<double>::quiet_NaN();
-    } else if (f.pos_inf > 0 || f.neg_inf > 0) {
-      o.mean = f.pos_inf > 0 ? HUGE_VAL : -HUGE_VAL;
+    } else if (f.pos_inf[k] > 0 || f.neg_inf[k] > 0) {
+      o.mean = f.pos_inf[k] > 0 ? HUGE_VAL : -HUGE_VAL;
     } else {
       // The three parts, added smallest first, round as their exact sum does.
       double low = 0, error = 0;
-      two_sum(f.mid, f.lo, low, error);
+      two_sum(f.mid[k], f.lo[k], low, error);
       double total = 0, rest = 0;
-      two_sum(f.hi, low, total, rest);
+      two_sum(f.hi[k], low, total, rest);
       total += rest + error;
       o.mean = total / static_cast<double>(count);
     }

@@ -57,19 +57,17 @@ class StatisticsPass {
   const std::vector<std::int32_t>& points() const { return points_; }
 
  private:
-  // One point's figures. The sum is kept in three parts (each addition's rounding error goes on
-  // to the next), so that the mean is the correctly rounded one in all but the most cancelling
-  // sums; infinities are counted apart. Steps, not times, mark the extremes (ties go to the
-  // earlier step); times_ holds each step's time.
+  // The points' figures, a column each (so that a step's values go through them as vectors).
+  // The sum is kept in three parts (each addition's rounding error goes on to the next), so that
+  // the mean is the correctly rounded one in all but the most cancelling sums; infinities are
+  // counted apart. Steps, not times, mark the extremes (ties go to the earlier step); times_
+  // holds each step's time.
   struct Figures {
-    double min = HUGE_VAL, max = -HUGE_VAL;
-    double hi = 0, mid = 0, lo = 0;
-    std::int32_t step_min = kNoStep, step_max = kNoStep;
-    std::int32_t nan = 0, pos_inf = 0, neg_inf = 0;
+    std::vector<double> min, max, hi, mid, lo;
+    std::vector<std::int32_t> step_min, step_max, nan, pos_inf, neg_inf;
   };
   static constexpr std::int32_t kNoStep = 0x7fffffff;
 
-  template <bool kDense, bool kAddBase>
   void add_values(const StepBlock& block, const double* values, std::size_t entries,
                   const double* base, std::int32_t top);
   void note_time(std::int32_t s, double time);
@@ -78,7 +76,7 @@ class StatisticsPass {
   std::vector<std::int32_t> points_;
   bool dense_ = false;  // points_ are 1, 2, ... n
   std::int64_t steps_ = 0;
-  std::vector<Figures> figures_;
+  Figures figures_;
   std::vector<double> times_;  // by step, for the steps seen
 };
 
