@@ -1,9 +1,12 @@
 // The statistics' merge of steps that arrive in any order, and the shortest number text.
 #include "series/statistics.h"
+#include "series/statistics_kernel.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -74,3 +77,84 @@ TEST(StatisticsPass, StepsSplitBetweenTwoPassesGiveTheFiguresOfOne) {
 
 }  // namespace
 }  // namespace series
+
+namespace series::kernel {
+namespace {
+
+// Both ways of taking values in leave the same figures, bit for bit, on runs of every length
+// (the vector way's lanes and the rest after the last sixteen), with NaN, infinities, signed
+// zeros, ties at both extremes, steps out of order and sums that cancel.
+TEST(TakeRun, EveryWayLeavesTheSameFigures) {
+  if (kTakeRunSixteen == nullptr || !__builtin_cpu_supports("avx512f"))
+    GTEST_SKIP() << "no 512-bit vectors here";
+  const double specials[] = {std::numeric_limits<double>::quiet_NaN(),
+                             HUGE_VAL,
+                             -HUGE_VAL,
+                             0.0,
+                             -0.0,
+                             1e308,
+                             -1e308,
+                             5e-324,
+                             1.0,
+                             1.0,
+                             -3.5,
+                             1e16,
+                             -1e16};
+  std::uint64_t seed = 7;
+  const auto next = [&seed] {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return seed >> 11;
+  };
+  for (const std::size_t count : {1u, 15u, 16u, 17u, 33u, 64u, 101u}) {
+    struct Figures {
+      std::vector<double> lowest, highest, hi, mid, lo;
+      std::vector<std::int32_t> step_min, step_max, nan, pos_inf, neg_inf;
+      explicit Figures(std::size_t n)
+          : lowest(n, HUGE_VAL),
+            highest(n, -HUGE_VAL),
+            hi(n),
+            mid(n),
+            lo(n),
+            step_min(n, 0x7fffffff),
+            step_max(n, 0x7fffffff),
+            nan(n),
+            pos_inf(n),
+            neg_inf(n) {}
+      Columns columns() {
+        return {lowest.data(),   highest.data(),  hi.data(),  mid.data(),     lo.data(),
+                step_min.data(), step_max.data(), nan.data(), pos_inf.data(), neg_inf.data()};
+      }
+    } one(count), sixteen(count);
+    std::vector<double> row(count), base(count);
+    for (std::size_t k = 0; k < count; ++k) base[k] = static_cast<double>(next() % 1000) / 8;
+    // Steps out of order, as the tail decoder hands them, with repeated values for ties.
+    for (const std::int32_t s : {3, 1, 2, 9, 0, 7, 8, 4, 6, 5}) {
+      for (std::size_t k = 0; k < count; ++k) {
+        const std::uint64_t r = next();
+        row[k] = r % 3 == 0 ? specials[r % std::size(specials)]
+                            : static_cast<double>(static_cast<std::int64_t>(r % 2001) - 1000) / 7;
+      }
+      const double* bases[] = {nullptr, base.data()};
+      for (const double* b : bases) {
+        take_run_one_by_one(row.data(), b, s, count, one.columns());
+        kTakeRunSixteen(row.data(), b, s, count, sixteen.columns());
+      }
+    }
+    const auto same_bits = [](const std::vector<double>& a, const std::vector<double>& b) {
+      return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 8) == 0;
+    };
+    EXPECT_TRUE(same_bits(one.lowest, sixteen.lowest)) << count;
+    EXPECT_TRUE(same_bits(one.highest, sixteen.highest)) << count;
+    EXPECT_TRUE(same_bits(one.hi, sixteen.hi)) << count;
+    EXPECT_TRUE(same_bits(one.mid, sixteen.mid)) << count;
+    EXPECT_TRUE(same_bits(one.lo, sixteen.lo)) << count;
+    EXPECT_EQ(one.step_min, sixteen.step_min) << count;
+    EXPECT_EQ(one.step_max, sixteen.step_max) << count;
+    EXPECT_EQ(one.nan, sixteen.nan) << count;
+    EXPECT_EQ(one.pos_inf, sixteen.pos_inf) << count;
+    EXPECT_EQ(one.neg_inf, sixteen.neg_inf) << count;
+  }
+}
+
+}  // namespace
+}  // namespace series::kernel
