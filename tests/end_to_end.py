@@ -952,6 +952,11 @@ class EndToEnd(unittest.TestCase):
             got = json.loads(info.stdout)
             self.assertEqual((got['nodes'], got['links'], got['steps'], got['complete'], got['first_time'],
                               got['last_time']), (3, 1, 3, False, 0.0, 60.0))
+            info = subprocess.run(LAUNCHER + [STATS, '--info', '--json', 'pieces.bin', 'odd.bin'], cwd=d,
+                                  capture_output=True)
+            got = [json.loads(line) for line in info.stdout.splitlines()]
+            self.assertEqual([(g['steps'], g['continued_steps'], g['times_not_increasing']) for g in got],
+                             [(5, 1, 0), (7, 0, 4)])
             if POINTS:
                 # A cut inside a step head ends the run normally: the checker says so.
                 with open(os.path.join(d, 'pl.txt'), 'wb') as f:

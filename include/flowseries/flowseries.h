@@ -73,6 +73,7 @@ struct Info {
   double first_time = 0, last_time = 0;         // NaN without steps
   double min_time_step = 0, max_time_step = 0;  // NaN with fewer than two steps
   std::int64_t times_not_increasing = 0;        // steps whose time is not above the one before
+  std::int64_t continued_steps = 0;             // steps with a record in pieces
   bool complete = true;                         // false: cut after `steps` complete steps
   std::string cut;                              // where and how it is cut ("" when complete)
 };

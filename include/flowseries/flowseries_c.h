@@ -96,7 +96,8 @@ typedef struct flowseries_info {
   double min_time_step, max_time_step; /* NaN with fewer than two steps */
   int64_t times_not_increasing;
   int32_t complete;
-  char cut[200]; /* where and how the file is cut; empty when complete */
+  char cut[200];           /* where and how the file is cut; empty when complete */
+  int64_t continued_steps; /* steps with a record in pieces */
 } flowseries_info;
 
 /* Opens a result file and reads its header. 0, or the failure number. */

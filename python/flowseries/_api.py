@@ -293,7 +293,8 @@ class ResultFile:
                 'cut': None if out.complete else out.cut.decode('utf-8', errors='replace'),
                 'first_time': out.first_time, 'last_time': out.last_time,
                 'min_time_step': out.min_time_step, 'max_time_step': out.max_time_step,
-                'times_not_increasing': out.times_not_increasing}
+                'times_not_increasing': out.times_not_increasing,
+                'continued_steps': out.continued_steps}
 
 
 def open(path):

@@ -66,7 +66,8 @@ class Info(ctypes.Structure):
                 ('steps', ctypes.c_int64), ('first_time', ctypes.c_double),
                 ('last_time', ctypes.c_double), ('min_time_step', ctypes.c_double),
                 ('max_time_step', ctypes.c_double), ('times_not_increasing', ctypes.c_int64),
-                ('complete', ctypes.c_int32), ('cut', ctypes.c_char * 200)]
+                ('complete', ctypes.c_int32), ('cut', ctypes.c_char * 200),
+                ('continued_steps', ctypes.c_int64)]
 
 
 File = ctypes.c_void_p

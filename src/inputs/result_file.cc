@@ -162,10 +162,11 @@ void read_picks(Channel& result, std::size_t stride, std::size_t offset,
 // the bytes of one entry and `offset` where its first value starts. A record that comes whole
 // is read in place, or left on disk when it is long; one in pieces goes through the takes,
 // entry by entry.
-void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::size_t offset,
+bool read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::size_t offset,
                 std::span<const std::int32_t> picks, std::span<double> first,
                 std::span<double> second) {
   records::begin_record(result, false, records::RecordAccess::kOnDemand);
+  const bool continued = records::record_continued(result);
   if (count > 0) {
     const std::size_t needed = stride * static_cast<std::size_t>(count);
     if (!records::record_continued(result)) {
@@ -182,6 +183,7 @@ void read_pairs(Channel& result, std::int32_t count, std::size_t stride, std::si
     }
   }
   records::end_record(result, false);
+  return continued;
 }
 
 std::vector<std::int32_t> picks_of(std::span<const std::int32_t> points, std::int32_t count) {
@@ -224,6 +226,7 @@ bool read_step_block(Channel& result, std::int32_t nodes, std::int32_t links,
   using records::ReadStatus;
   // Only the step head may meet the end of the file; a head cut inside its pieces is void.
   if (records::begin_record(result, true) == ReadStatus::kEndOfFile) return false;
+  const bool head_continued = records::record_continued(result);
   std::int32_t tag = 0;
   double time = 0;
   if (records::take_int32(result, true, tag) == ReadStatus::kEndOfFile ||
@@ -231,10 +234,11 @@ bool read_step_block(Channel& result, std::int32_t nodes, std::int32_t links,
       records::end_record(result, true) == ReadStatus::kEndOfFile)
     return false;
   buffers.time = time;
-  read_pairs(result, nodes, kNodeStep.stride, kNodeStep.first, buffers.node_picks, buffers.p,
-             buffers.q);
-  read_pairs(result, links, kLinkStep.stride, kLinkStep.first, buffers.link_picks, buffers.va,
-             buffers.vb);
+  const bool nodes_continued = read_pairs(result, nodes, kNodeStep.stride, kNodeStep.first,
+                                          buffers.node_picks, buffers.p, buffers.q);
+  const bool links_continued = read_pairs(result, links, kLinkStep.stride, kLinkStep.first,
+                                          buffers.link_picks, buffers.va, buffers.vb);
+  buffers.continued = head_continued || nodes_continued || links_continued;
   return true;
 }
 
@@ -267,6 +271,7 @@ bool decode_plain_block(const std::byte* block, const PlainBlock& layout, StepBu
   if (!plain_block_markers(block, layout)) return false;
   const std::byte* head = block + records::kMarkerBytes;
   buffers.time = records::decode_f64(head + format::kStepTimeOffset);
+  buffers.continued = false;
   const std::byte* nodes = head + layout.lengths[0] + records::kFramingBytes;
   const std::byte* links = nodes + layout.lengths[1] + records::kFramingBytes;
   decode_picks(nodes, 0, kNodeStep.stride, kNodeStep.first, buffers.node_picks, buffers.p,

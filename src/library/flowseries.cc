@@ -300,6 +300,7 @@ Info ResultFile::info() {
     out.min_time_step = facts.min_time_step;
     out.max_time_step = facts.max_time_step;
     out.times_not_increasing = facts.times_not_increasing;
+    out.continued_steps = facts.continued_steps;
     out.complete = facts.cut.empty();
     out.cut = facts.cut;
     return out;

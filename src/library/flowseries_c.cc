@@ -249,6 +249,7 @@ int flowseries_read_info(flowseries_file* file, flowseries_info* out) {
     out->max_time_step = i.max_time_step;
     out->times_not_increasing = i.times_not_increasing;
     out->complete = i.complete ? 1 : 0;
+    out->continued_steps = i.continued_steps;
     std::strncpy(out->cut, i.cut.c_str(), sizeof out->cut - 1);
   });
 }

@@ -247,9 +247,14 @@ FileInfo read_info(records::Channel& result, const inputs::ResultHeader& header)
   inputs::StepBuffers step;
   inputs::prepare_step_buffers(step, header, {}, {});
   std::vector<double> times;
+  std::vector<char> continued;
   const auto take = [&](const inputs::StepBuffers& decoded, std::int32_t s) {
-    if (static_cast<std::size_t>(s) >= times.size()) times.resize(static_cast<std::size_t>(s) + 1);
+    if (static_cast<std::size_t>(s) >= times.size()) {
+      times.resize(static_cast<std::size_t>(s) + 1);
+      continued.resize(times.size());
+    }
     times[static_cast<std::size_t>(s)] = decoded.time;
+    continued[static_cast<std::size_t>(s)] = decoded.continued ? 1 : 0;
   };
   WalkEnd end;
   try {
@@ -267,6 +272,7 @@ FileInfo read_info(records::Channel& result, const inputs::ResultHeader& header)
         .append(")");
   }
   info.steps = static_cast<std::int64_t>(times.size());
+  info.continued_steps = std::count(continued.begin(), continued.end(), 1);
   for (std::size_t s = 0; s < times.size(); ++s) {
     if (s == 0) {
       info.first_time = times[s];

@@ -95,6 +95,7 @@ struct FileInfo {
   double first_time = 0, last_time = 0;
   double min_time_step = 0, max_time_step = 0;
   std::int64_t times_not_increasing = 0;
+  std::int64_t continued_steps = 0;  // steps with a record in pieces
   std::string cut;  // empty for a complete file; else where and how it ends
 };
 // Walks `result` from after its header. A cut file gives the steps before the cut; any other

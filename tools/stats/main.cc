@@ -190,7 +190,8 @@ FileOutcome file_info(const std::string& file, const Options& o) {
         << ", \"last_time\": " << json_number(info.last_time)
         << ", \"min_time_step\": " << json_number(info.min_time_step)
         << ", \"max_time_step\": " << json_number(info.max_time_step)
-        << ", \"times_not_increasing\": " << info.times_not_increasing << "}\n";
+        << ", \"times_not_increasing\": " << info.times_not_increasing
+        << ", \"continued_steps\": " << info.continued_steps << "}\n";
     } else {
       s << file << "\n  title: " << title << "\n  nodes: " << header.node_count
         << "\n  links: " << header.link_count << "\n  steps: " << info.steps
@@ -198,7 +199,8 @@ FileOutcome file_info(const std::string& file, const Options& o) {
         << "\n  first time: " << text_of(info.first_time)
         << "\n  last time: " << text_of(info.last_time)
         << "\n  time step: " << text_of(info.min_time_step) << " to " << text_of(info.max_time_step)
-        << "\n  steps whose time does not increase: " << info.times_not_increasing << "\n";
+        << "\n  steps whose time does not increase: " << info.times_not_increasing
+        << "\n  steps with records in pieces: " << info.continued_steps << "\n";
     }
     out.lines = s.str();
   } catch (const records::Failure& failure) {
