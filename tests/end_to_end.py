@@ -957,6 +957,25 @@ class EndToEnd(unittest.TestCase):
             got = [json.loads(line) for line in info.stdout.splitlines()]
             self.assertEqual([(g['steps'], g['continued_steps'], g['times_not_increasing']) for g in got],
                              [(5, 1, 0), (7, 0, 4)])
+            # A trailing length that differs from the leading one: the program reads on as
+            # always; the checkers name it.
+            wrong = Network(3, 1, 4)
+            records = wrong.header_records() + [x for st in range(4) for x in wrong.step_records(st)]
+            records[9] = records[9][:-4] + i32(12345)
+            with open(os.path.join(d, 'trailing.bin'), 'wb') as f:
+                f.write(b''.join(records))
+            info = subprocess.run(LAUNCHER + [STATS, '--info', '--json', 'trailing.bin'], cwd=d, capture_output=True)
+            got = json.loads(info.stdout)
+            self.assertEqual((got['steps'], got['complete'], got['trailing_mismatches']), (4, True, 1))
+            self.assertEqual(json.loads(subprocess.run(LAUNCHER + [STATS, '--info', '--json', 'odd.bin'], cwd=d,
+                                                       capture_output=True).stdout)['trailing_mismatches'], 0)
+            if POINTS:
+                with open(os.path.join(d, 'pl.txt'), 'wb') as f:
+                    f.write(point_list(lists=([1], [], [], [])))
+                r = subprocess.run(LAUNCHER + [POINTS, 'check', 'pl.txt', '--result', 'trailing.bin'], cwd=d,
+                                   capture_output=True)
+                self.assertEqual(r.returncode, 0)
+                self.assertIn(b'1 record piece(s) of the result file end with a length other than', r.stdout)
             if POINTS:
                 # A cut inside a step head ends the run normally: the checker says so.
                 with open(os.path.join(d, 'pl.txt'), 'wb') as f:

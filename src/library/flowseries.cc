@@ -288,6 +288,7 @@ Statistics ResultFile::statistics(Quantity quantity, const std::vector<std::int3
 Info ResultFile::info() {
   return guarded([&] {
     records::Channel result = state_->reading();
+    result.check_trailing_lengths = true;
     const inputs::ResultHeader header = inputs::read_result_header(result);
     const series::FileInfo facts = series::read_info(result, header);
     Info out;

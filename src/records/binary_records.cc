@@ -71,6 +71,7 @@ bool fetch_piece(Channel& channel, RecordAccess access) {
   }
   f.window_begin = f.consumed + 4;
   f.window_end = f.window_begin + static_cast<std::uint64_t>(length);
+  if (channel.check_trailing_lengths) access = RecordAccess::kWhole;
   if (access == RecordAccess::kOnDemand && channel.regular_file && !f.continued &&
       span >= kOnDemandMin && channel.in.end_offset < f.consumed + span) {
     f.consumed += span;
@@ -80,6 +81,13 @@ bool fetch_piece(Channel& channel, RecordAccess access) {
     return true;
   }
   need_bytes(channel, span);
+  if (channel.check_trailing_lengths) {
+    // A piece's trailing length holds its data length, signed as the format signs pieces.
+    const std::int32_t trailing = decode_i32(channel.in.at_offset(f.window_end));
+    const std::int64_t magnitude = trailing < 0 ? -static_cast<std::int64_t>(trailing) : trailing;
+    if (magnitude != length && channel.trailing_mismatches++ == 0)
+      channel.first_trailing_mismatch = f.consumed;
+  }
   f.in_memory = true;
   f.consumed += span;
   // The buffer's unread part starts behind this piece; the window stays readable until the next

@@ -132,6 +132,12 @@ struct Channel {
   // Set once a long record was left on disk: reads ahead stay small, since most of the file is
   // skipped rather than read.
   bool sparse = false;
+  // For the checkers, never for the program (which does not compare them): every record is read
+  // whole and each piece's trailing length is compared with its leading one; the first piece
+  // whose lengths differ is counted and its offset kept.
+  bool check_trailing_lengths = false;
+  std::uint64_t trailing_mismatches = 0;
+  std::uint64_t first_trailing_mismatch = 0;  // the file offset of that piece's leading length
   // Console output goes out at the end of every statement; files gather output in `out`.
   bool flush_each_statement = false;
   // Console output written as Unicode text (a console that does not show code page 932).

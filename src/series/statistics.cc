@@ -257,8 +257,12 @@ FileInfo read_info(records::Channel& result, const inputs::ResultHeader& header)
     continued[static_cast<std::size_t>(s)] = decoded.continued ? 1 : 0;
   };
   WalkEnd end;
+  result.check_trailing_lengths = true;
+  // The steps in file order, each read whole: the tail decoder passes over the trailing lengths.
+  WalkOptions options;
+  options.tail.min_bytes = std::numeric_limits<std::uint64_t>::max();
   try {
-    end = walk_steps(result, header, step, {}, take, take);
+    end = walk_steps(result, header, step, options, take, take);
     if (end.head_cut)
       info.cut.append("inside the step head after step ")
           .append(std::to_string(times.size()))
@@ -271,6 +275,8 @@ FileInfo read_info(records::Channel& result, const inputs::ResultHeader& header)
         .append(std::to_string(failure.number()))
         .append(")");
   }
+  info.trailing_mismatches = result.trailing_mismatches;
+  info.first_trailing_mismatch = result.first_trailing_mismatch;
   info.steps = static_cast<std::int64_t>(times.size());
   info.continued_steps = std::count(continued.begin(), continued.end(), 1);
   for (std::size_t s = 0; s < times.size(); ++s) {

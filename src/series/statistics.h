@@ -96,10 +96,14 @@ struct FileInfo {
   double min_time_step = 0, max_time_step = 0;
   std::int64_t times_not_increasing = 0;
   std::int64_t continued_steps = 0;  // steps with a record in pieces
+  // Pieces whose trailing length differs from the leading one (the program never compares
+  // them), and the file offset of the first.
+  std::uint64_t trailing_mismatches = 0, first_trailing_mismatch = 0;
   std::string cut;  // empty for a complete file; else where and how it ends
 };
-// Walks `result` from after its header. A cut file gives the steps before the cut; any other
-// failure ends the walk as it ends the program.
+// Walks `result` from after its header, checking every piece's trailing length (the header's too
+// when the channel was set to before it was read). A cut file gives the steps before the cut;
+// any other failure ends the walk as it ends the program.
 FileInfo read_info(records::Channel& result, const inputs::ResultHeader& header);
 
 // A double in its shortest text that reads back to the same value, as Python's repr writes it

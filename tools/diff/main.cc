@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "diff/result_diff.h"
+#include "options/selection.h"
 #include "platform/platform.h"
 #include "records/failure.h"
 #include "series/statistics.h"
@@ -46,40 +47,17 @@ constexpr const char* kUsage =
     "standard error (a series file: 29 when it is not there, 39 when it is not whole).\n"
     "Manual: man flowseries-diff\n";
 
-constexpr const char* kKindNames[] = {"H", "P", "Q", "va", "vb"};
+using options::kKindNames;
 
 int wrong_usage(const std::string& what) {
   std::cerr << "flowseries-diff: " << what << " (see flowseries-diff --help)\n";
   return 2;
 }
 
-bool parse_int(std::string_view text, std::int64_t& value) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return !text.empty() && error == std::errc() && end == text.data() + text.size();
-}
-
 bool parse_real(std::string_view text, double& value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return !text.empty() && error == std::errc() && end == text.data() + text.size() &&
          std::isfinite(value) && value >= 0;
-}
-
-bool parse_points(std::string_view text, std::vector<std::int32_t>& points) {
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view item = text.substr(0, comma);
-    const std::size_t dash = item.find('-', 1);
-    std::int64_t first = 0, last = 0;
-    if (!parse_int(item.substr(0, dash), first)) return false;
-    last = first;
-    if (dash != std::string_view::npos && !parse_int(item.substr(dash + 1), last)) return false;
-    if (first < 1 || last < first || last > 0x7fffffff || last - first > 100000000) return false;
-    for (std::int64_t v = first; v <= last; ++v) points.push_back(static_cast<std::int32_t>(v));
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
-    if (text.empty()) return false;
-  }
-  return true;
 }
 
 std::string number(double v) {
@@ -185,39 +163,22 @@ int main(int argc, char** argv) {
       (a == "--rtol" ? o.rtol : o.atol) = t;
     } else if (a == "--top") {
       std::int64_t k = 0;
-      if (!value() || !parse_int(v, k) || k < 0 || k > 1000000)
+      if (!value() || !options::parse_whole(v, k) || k < 0 || k > 1000000)
         return wrong_usage("--top needs a number from 0");
       o.top = static_cast<std::size_t>(k);
     } else if (a == "--nodes" || a == "--links") {
       std::vector<std::int32_t> list;
-      if (!value() || !parse_points(v, list))
+      if (!value() || !options::parse_points(v, list))
         return wrong_usage(a + " needs a list of numbers from 1, as 1-500,700");
       (a == "--nodes" ? o.nodes : o.links) = list;
     } else if (a == "--kind") {
       if (!value()) return wrong_usage("--kind needs some of H,P,Q,va,vb");
       kinds_given = true;
-      std::fill(std::begin(o.kinds), std::end(o.kinds), false);
-      std::string_view rest = v;
-      while (true) {
-        const std::string_view kind = rest.substr(0, rest.find(','));
-        int k = 0;
-        while (k < 5 && kind != kKindNames[k]) ++k;
-        if (k == 5)
-          return wrong_usage("unknown kind '" + std::string(kind) + "' (H, P, Q, va, vb)");
-        o.kinds[k] = true;
-        if (rest.find(',') == std::string_view::npos) break;
-        rest.remove_prefix(rest.find(',') + 1);
-      }
+      if (const auto unknown = options::parse_kinds(v, o.kinds))
+        return wrong_usage("unknown kind '" + *unknown + "' (H, P, Q, va, vb)");
     } else if (a == "--steps") {
-      std::int64_t first = 1, last = 0x7fffffff;
-      const std::size_t colon = value() ? v.find(':') : std::string::npos;
-      if (colon == std::string::npos ||
-          (colon > 0 && !parse_int(std::string_view(v).substr(0, colon), first)) ||
-          (colon + 1 < v.size() && !parse_int(std::string_view(v).substr(colon + 1), last)) ||
-          first < 1 || last < first || last > 0x7fffffff)
+      if (!value() || !options::parse_steps(v, o.range))
         return wrong_usage("--steps needs FIRST:LAST, 1-based, FIRST <= LAST");
-      o.range.first = static_cast<std::int32_t>(first - 1);
-      o.range.end = static_cast<std::int32_t>(last);
     } else if (a.size() > 1 && a[0] == '-') {
       return wrong_usage("unknown option '" + a + "'");
     } else {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -140,6 +141,7 @@ struct StepCount {
   std::int64_t complete = 0;
   std::optional<records::Failure> failure;
   bool head_cut = false;  // the file ends inside a step head: the run ends normally before it
+  std::uint64_t trailing_mismatches = 0, first_trailing_mismatch = 0;
 };
 
 StepCount count_steps(records::Channel& result, const inputs::ResultHeader& header) {
@@ -149,8 +151,11 @@ StepCount count_steps(records::Channel& result, const inputs::ResultHeader& head
   const series::StepSink counted = [&](const inputs::StepBuffers&, std::int32_t s) {
     count.complete = std::max<std::int64_t>(count.complete, s + 1);
   };
+  // In file order, every record read whole: the trailing lengths are compared too.
+  series::WalkOptions options;
+  options.tail.min_bytes = std::numeric_limits<std::uint64_t>::max();
   try {
-    const series::WalkEnd end = series::walk_steps(result, header, step, {}, counted, counted);
+    const series::WalkEnd end = series::walk_steps(result, header, step, options, counted, counted);
     count.complete = end.steps;
     count.head_cut = end.head_cut;
   } catch (const records::Failure& failure) {
@@ -164,6 +169,12 @@ StepCount count_steps(records::Channel& result, const inputs::ResultHeader& head
 // fails the run unless the limit is k - 1 or less.
 void look_at_steps(Checker& check, const StepCount& steps, std::int32_t limit) {
   const std::int64_t k = steps.complete;
+  if (steps.trailing_mismatches > 0)
+    check.warn(1, std::to_string(steps.trailing_mismatches) +
+                      " record piece(s) of the result file end with a length other than the one "
+                      "they start with (the first at byte " +
+                      std::to_string(steps.first_trailing_mismatch) +
+                      "): flowseries never compares them and reads the file as it is");
   if (steps.head_cut)
     check.warn(1, "the result file is cut inside the step head after step " + std::to_string(k) +
                       ": the run ends normally (exit 0) with the " + std::to_string(k) +
@@ -224,12 +235,15 @@ CheckResult check_point_list(const std::string& path,
       records::Channel result_file =
           records::open_channel(records::kResultChannel, *result_path,
                                 records::ChannelKind::kBinary, records::OpenMode::kMustExist);
+      result_file.check_trailing_lengths = true;
       const inputs::ResultHeader header = inputs::read_result_header(result_file);
       nodes = header.nodes();
       links = header.links();
       node_capacity = header.node_capacity();
       link_capacity = header.link_capacity();
       steps = count_steps(result_file, header);
+      steps->trailing_mismatches = result_file.trailing_mismatches;
+      steps->first_trailing_mismatch = result_file.first_trailing_mismatch;
       check.out << "result file: " << nodes << " nodes, " << links << " links, " << steps->complete
                 << " complete step" << (steps->complete == 1 ? "" : "s")
                 << (steps->failure ? " and then failure " + std::to_string(steps->failure->number())

@@ -22,6 +22,7 @@
 #include "driver/work_area.h"
 #include "inputs/point_list.h"
 #include "inputs/result_file.h"
+#include "options/selection.h"
 #include "platform/platform.h"
 #include "records/channel.h"
 #include "records/failure.h"
@@ -66,30 +67,6 @@ int wrong_usage(const std::string& what) {
   return 2;
 }
 
-bool parse_int(std::string_view text, std::int64_t& value) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return !text.empty() && error == std::errc() && end == text.data() + text.size();
-}
-
-// "1-500,700": ascending ranges and single numbers.
-bool parse_points(std::string_view text, std::vector<std::int32_t>& points) {
-  while (!text.empty()) {
-    const std::size_t comma = text.find(',');
-    const std::string_view item = text.substr(0, comma);
-    const std::size_t dash = item.find('-', 1);
-    std::int64_t first = 0, last = 0;
-    if (!parse_int(item.substr(0, dash), first)) return false;
-    last = first;
-    if (dash != std::string_view::npos && !parse_int(item.substr(dash + 1), last)) return false;
-    if (first < 1 || last < first || last > 0x7fffffff || last - first > 100000000) return false;
-    for (std::int64_t v = first; v <= last; ++v) points.push_back(static_cast<std::int32_t>(v));
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
-    if (text.empty()) return false;
-  }
-  return true;
-}
-
 struct Options {
   std::vector<std::string> files;
   std::optional<std::string> points_file, output;
@@ -130,7 +107,7 @@ std::string member_of(const std::string& pattern, const std::string& path, std::
   return out;
 }
 
-constexpr const char* kKindNames[] = {"H", "P", "Q", "va", "vb"};
+using options::kKindNames;
 
 std::string text_of(double v) {
   return series::shortest_text(v);
@@ -175,6 +152,7 @@ FileOutcome file_info(const std::string& file, const Options& o) {
     records::Channel result =
         records::open_channel(records::kResultChannel, file, records::ChannelKind::kBinary,
                               records::OpenMode::kMustExist);
+    result.check_trailing_lengths = true;
     const inputs::ResultHeader header = inputs::read_result_header(result);
     const series::FileInfo info = series::read_info(result, header);
     const std::string title(header.title.data(), header.title.size());
@@ -191,7 +169,8 @@ FileOutcome file_info(const std::string& file, const Options& o) {
         << ", \"min_time_step\": " << json_number(info.min_time_step)
         << ", \"max_time_step\": " << json_number(info.max_time_step)
         << ", \"times_not_increasing\": " << info.times_not_increasing
-        << ", \"continued_steps\": " << info.continued_steps << "}\n";
+        << ", \"continued_steps\": " << info.continued_steps
+        << ", \"trailing_mismatches\": " << info.trailing_mismatches << "}\n";
     } else {
       s << file << "\n  title: " << title << "\n  nodes: " << header.node_count
         << "\n  links: " << header.link_count << "\n  steps: " << info.steps
@@ -200,7 +179,14 @@ FileOutcome file_info(const std::string& file, const Options& o) {
         << "\n  last time: " << text_of(info.last_time)
         << "\n  time step: " << text_of(info.min_time_step) << " to " << text_of(info.max_time_step)
         << "\n  steps whose time does not increase: " << info.times_not_increasing
-        << "\n  steps with records in pieces: " << info.continued_steps << "\n";
+        << "\n  steps with records in pieces: " << info.continued_steps
+        << "\n  records whose trailing length differs from the leading one: "
+        << info.trailing_mismatches
+        << (info.trailing_mismatches > 0
+                ? " (the first at byte " + std::to_string(info.first_trailing_mismatch) +
+                      "; flowseries never compares them)"
+                : std::string())
+        << "\n";
     }
     out.lines = s.str();
   } catch (const records::Failure& failure) {
@@ -337,32 +323,16 @@ int main(int argc, char** argv) {
       o.points_file = v;
     } else if (a == "--nodes" || a == "--links") {
       std::vector<std::int32_t> list;
-      if (!value(v) || !parse_points(v, list))
+      if (!value(v) || !options::parse_points(v, list))
         return wrong_usage(a + " needs a list of numbers from 1, as 1-500,700");
       (a == "--nodes" ? o.nodes : o.links) = list;
     } else if (a == "--kind") {
       if (!value(v)) return wrong_usage("--kind needs some of H,P,Q,va,vb");
-      std::fill(std::begin(o.kinds), std::end(o.kinds), false);
-      std::string_view rest = v;
-      while (true) {
-        const std::string_view kind = rest.substr(0, rest.find(','));
-        const auto* at = std::find(std::begin(kKindNames), std::end(kKindNames), kind);
-        if (at == std::end(kKindNames))
-          return wrong_usage("unknown kind \"" + std::string(kind) + "\" (H, P, Q, va, vb)");
-        o.kinds[at - std::begin(kKindNames)] = true;
-        if (rest.find(',') == std::string_view::npos) break;
-        rest.remove_prefix(rest.find(',') + 1);
-      }
+      if (const auto unknown = options::parse_kinds(v, o.kinds))
+        return wrong_usage("unknown kind \"" + *unknown + "\" (H, P, Q, va, vb)");
     } else if (a == "--steps") {
-      std::int64_t first = 1, last = 0x7fffffff;
-      const std::size_t colon = value(v) ? v.find(':') : std::string::npos;
-      if (colon == std::string::npos ||
-          (colon > 0 && !parse_int(std::string_view(v).substr(0, colon), first)) ||
-          (colon + 1 < v.size() && !parse_int(std::string_view(v).substr(colon + 1), last)) ||
-          first < 1 || last < first || last > 0x7fffffff)
+      if (!value(v) || !options::parse_steps(v, o.range))
         return wrong_usage("--steps needs FIRST:LAST, 1-based, FIRST <= LAST");
-      o.range.first = static_cast<std::int32_t>(first - 1);
-      o.range.end = static_cast<std::int32_t>(last);
     } else if (a == "--member") {
       if (!value(v) || v.empty())
         return wrong_usage("--member needs a pattern, as {stem} or run{index}");
@@ -372,7 +342,7 @@ int main(int argc, char** argv) {
       o.output = v;
     } else if (a == "-j") {
       std::int64_t jobs = 0;
-      if (!value(v) || !parse_int(v, jobs) || jobs < 1 || jobs > 1024)
+      if (!value(v) || !options::parse_whole(v, jobs) || jobs < 1 || jobs > 1024)
         return wrong_usage("-j needs a number of files from 1 to 1024");
       o.jobs = static_cast<unsigned>(jobs);
     } else if (a.size() > 1 && a[0] == '-') {
