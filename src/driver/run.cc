@@ -109,9 +109,14 @@ void run(records::Console& console) {
   Channel point_list = records::open_channel(
       records::kPointListChannel, std::string_view(point_list_name.data(), point_list_name.size()),
       ChannelKind::kText, OpenMode::kCreateIfMissing);
+  finish_run(result, header, point_list);
+}
+
+void finish_run(records::Channel& result, const inputs::ResultHeader& header,
+                records::Channel& point_list, std::string_view folder) {
   inputs::Limits limits = inputs::read_limits_line(point_list);
   WorkArea area = size_work_area(limits, point_list);
-  series::extract_series(point_list, result, header, area.tables);
+  series::extract_series(point_list, result, header, area.tables, folder);
 }
 
 }  // namespace driver

@@ -9,6 +9,7 @@
 #include <optional>
 #include <utility>
 
+#include "driver/run.h"
 #include "driver/work_area.h"
 #include "inputs/point_list.h"
 #include "inputs/result_file.h"
@@ -349,9 +350,7 @@ void extract(const std::string& result_path, const std::string& points_path,
     records::Channel point_list =
         records::open_channel(records::kPointListChannel, points_path, records::ChannelKind::kText,
                               records::OpenMode::kMustExist);
-    inputs::Limits limits = inputs::read_limits_line(point_list);
-    driver::WorkArea area = driver::size_work_area(limits, point_list);
-    series::extract_series(point_list, result, header, area.tables, folder);
+    driver::finish_run(result, header, point_list, folder);
     records::close_channel(result);
   });
 }
