@@ -40,8 +40,8 @@ int main(int argc, char** argv) {
     records::claim_end_of_run(false);
     if (const std::string ways = tuning::ways_taken_line(); !ways.empty()) {
       const std::string line = ways + "\r\n";
-      platform::write_some(platform::standard_stream(platform::StandardStream::kError),
-                           line.data(), line.size());
+      platform::write_some(platform::standard_stream(platform::StandardStream::kError), line.data(),
+                           line.size());
     }
     return records::end_run();
   } catch (const records::Failure& failure) {

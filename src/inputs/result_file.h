@@ -44,7 +44,7 @@ struct StepBuffers {
   tuning::ZeroedVector<double> p, q, va, vb;
   std::vector<std::int32_t> node_picks;  // 0-based, ascending, below N
   std::vector<std::int32_t> link_picks;  // 0-based, ascending, below M
-  bool continued = false;  // a record of the step came in pieces
+  bool continued = false;                // a record of the step came in pieces
 };
 
 // Sizes the buffers for the header and sets which entries the step loop needs (1-based point
