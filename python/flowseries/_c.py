@@ -20,6 +20,7 @@ def _candidates():
         yield os.path.join(_HERE, 'libflowseries.1.dylib')
     else:
         yield os.path.join(_HERE, 'libflowseries.so.1')
+        yield 'libflowseries.so.1'  # the system's, where the loader looks
     found = ctypes.util.find_library('flowseries')
     if found:
         yield found
