@@ -14,12 +14,7 @@
 namespace series {
 namespace {
 
-// a + b = sum + error exactly (Knuth's two-sum, any order of magnitudes).
-inline void two_sum(double a, double b, double& sum, double& error) {
-  sum = a + b;
-  const double b_virtual = sum - a;
-  error = (a - (sum - b_virtual)) + (b - b_virtual);
-}
+using kernel::two_sum;
 
 }  // namespace
 

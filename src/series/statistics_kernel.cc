@@ -8,13 +8,6 @@
 namespace series::kernel {
 namespace {
 
-// a + b = sum + error exactly (Knuth's two-sum, any order of magnitudes).
-inline void two_sum(double a, double b, double& sum, double& error) {
-  sum = a + b;
-  const double b_virtual = sum - a;
-  error = (a - (sum - b_virtual)) + (b - b_virtual);
-}
-
 bool processor_has_sixteen() {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
   return kTakeRunSixteen != nullptr && __builtin_cpu_supports("avx512f");

@@ -9,6 +9,14 @@
 
 namespace series::kernel {
 
+// a + b = sum + error exactly (Knuth's two-sum, any order of magnitudes): the step of the
+// three-part sums, one at a time and in the merge of two passes alike.
+inline void two_sum(double a, double b, double& sum, double& error) {
+  sum = a + b;
+  const double b_virtual = sum - a;
+  error = (a - (sum - b_virtual)) + (b - b_virtual);
+}
+
 // The columns of figures of consecutive points, from the first point of the run.
 struct Columns {
   double* lowest;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "diff/result_diff.h"
+#include "options/json_text.h"
 #include "options/selection.h"
 #include "platform/platform.h"
 #include "records/failure.h"
@@ -64,19 +65,8 @@ std::string number(double v) {
   return series::shortest_text(v);
 }
 
-std::string json_number(double v) {
-  return std::isfinite(v) ? number(v) : "null";
-}
-
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) continue;
-    out += c;
-  }
-  return out + "\"";
-}
+using options::json_number;
+using options::json_string;
 
 std::string json_difference(const diff::Difference& d) {
   return "{\"kind\": \"" + std::string(kKindNames[d.kind]) +

@@ -22,6 +22,7 @@
 #include "driver/work_area.h"
 #include "inputs/point_list.h"
 #include "inputs/result_file.h"
+#include "options/json_text.h"
 #include "options/selection.h"
 #include "platform/platform.h"
 #include "records/channel.h"
@@ -113,27 +114,8 @@ std::string text_of(double v) {
   return series::shortest_text(v);
 }
 
-std::string json_string(std::string_view bytes) {
-  std::string out = "\"";
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.append(1, '\\').append(1, c);
-    } else if (b < 0x20 || b >= 0x7f) {
-      // The title is code page 932 bytes: each byte stands as its own code point.
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", b);
-      out.append(escape);
-    } else {
-      out.append(1, c);
-    }
-  }
-  return out.append("\"");
-}
-
-std::string json_number(double v) {
-  return std::isfinite(v) ? text_of(v) : "null";
-}
+using options::json_number;
+using options::json_string;
 
 // The lines of one file, and its line for standard error when it is not complete.
 struct FileOutcome {
